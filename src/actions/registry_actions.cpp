@@ -1,0 +1,55 @@
+#include "actions/registry_actions.h"
+
+#include <windows.h>
+
+#include "unique_resource.h"
+
+namespace {
+
+constexpr REGSAM kMachineWriteAccess = KEY_WOW64_64KEY | KEY_SET_VALUE;
+constexpr UINT kBroadcastTimeoutMs = 5000;
+
+// Lets running programs (Explorer and whatever they start next) pick up the
+// machine environment without a log-off.
+void BroadcastEnvironmentChange() {
+  DWORD_PTR unusedReply = 0;
+  SendMessageTimeoutW(HWND_BROADCAST, WM_SETTINGCHANGE, /*wParam=*/0,
+                      reinterpret_cast<LPARAM>(L"Environment"), SMTO_ABORTIFHUNG,
+                      kBroadcastTimeoutMs, &unusedReply);
+}
+
+}  // namespace
+
+ResultCode DeleteMachineValue(const wchar_t* subKey, const wchar_t* valueName) {
+  UniqueRegistryKey key;
+  const LSTATUS opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, subKey, /*ulOptions=*/0,
+                                       kMachineWriteAccess, key.Put());
+  if (opened == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
+  if (opened != ERROR_SUCCESS) return static_cast<ResultCode>(opened);
+  const LSTATUS deleted = RegDeleteValueW(key.Get(), valueName);
+  if (deleted == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
+  return static_cast<ResultCode>(deleted);
+}
+
+ResultCode SetOpenXrActiveRuntime(const std::wstring& manifestPath) {
+  if (manifestPath.empty()) return ERROR_INVALID_PARAMETER;
+  UniqueRegistryKey key;
+  const LSTATUS created = RegCreateKeyExW(
+      HKEY_LOCAL_MACHINE, kOpenXrKey, /*Reserved=*/0, /*lpClass=*/nullptr, REG_OPTION_NON_VOLATILE,
+      kMachineWriteAccess, /*lpSecurityAttributes=*/nullptr, key.Put(), /*lpdwDisposition=*/nullptr);
+  if (created != ERROR_SUCCESS) return static_cast<ResultCode>(created);
+  const DWORD byteCount = static_cast<DWORD>((manifestPath.size() + 1) * sizeof(wchar_t));
+  return static_cast<ResultCode>(RegSetValueExW(
+      key.Get(), kOpenXrActiveRuntimeValue, /*Reserved=*/0, REG_SZ,
+      reinterpret_cast<const BYTE*>(manifestPath.c_str()), byteCount));
+}
+
+ResultCode ClearXrRuntimeEnvironment(const std::wstring&) {
+  const ResultCode code = DeleteMachineValue(kMachineEnvironmentKey, kXrRuntimeJsonValue);
+  if (code == ERROR_SUCCESS) BroadcastEnvironmentChange();
+  return code;
+}
+
+ResultCode RemoveLegacyAutostart(const std::wstring&) {
+  return DeleteMachineValue(kMachineRunKey, kLegacyAutostartValue);
+}

@@ -1,0 +1,22 @@
+#include "driver/action_table.h"
+
+#include "actions/registry_actions.h"
+
+namespace {
+
+constexpr TaskAction kActionTable[] = {
+    {L"openxr-runtime", &SetOpenXrActiveRuntime},
+    {L"clear-xr-env", &ClearXrRuntimeEnvironment},
+    {L"remove-legacy-autostart", &RemoveLegacyAutostart},
+};
+
+}  // namespace
+
+std::span<const TaskAction> DefaultActionTable() { return kActionTable; }
+
+ActionFunction FindAction(std::span<const TaskAction> table, std::wstring_view name) {
+  for (const TaskAction& entry : table) {
+    if (entry.name == name) return entry.action;
+  }
+  return nullptr;
+}
