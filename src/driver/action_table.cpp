@@ -1,10 +1,14 @@
 #include "driver/action_table.h"
 
+#include "actions/app_firewall_rule.h"
+#include "actions/port_firewall_rule.h"
 #include "actions/registry_actions.h"
 
 namespace {
 
 constexpr TaskAction kActionTable[] = {
+    {L"firewall-add", &AddPortFirewallRule},
+    {L"firewall-app", &AllowApplicationThroughFirewall},
     {L"openxr-runtime", &SetOpenXrActiveRuntime},
     {L"clear-xr-env", &ClearXrRuntimeEnvironment},
     {L"remove-legacy-autostart", &RemoveLegacyAutostart},
