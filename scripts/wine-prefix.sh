@@ -1,0 +1,44 @@
+#!/bin/sh
+# wine-prefix.sh setup PREFIX [RECORDER_EXE] | wine-prefix.sh teardown PREFIX
+# Makes a fresh private Wine prefix and keeps its wineserver alive until
+# teardown, so each later Windows process starts in a fraction of a second
+# instead of seconds. With RECORDER_EXE, installs it as the prefix's netsh.exe
+# and powershell.exe (the tests' stand-ins for the real tools).
+set -eu
+action=$1
+export WINEPREFIX="$2"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+
+case "$action" in
+setup)
+  wineserver -k >/dev/null 2>&1 || true
+  rm -rf "$WINEPREFIX"
+  mkdir -p "$WINEPREFIX"
+  # Wine's background services outlive the call that starts them and inherit
+  # its output: keep them away from any caller's pipes (CTest's included).
+  wineboot -i </dev/null >"$WINEPREFIX.boot.log" 2>&1
+  # No X display here: the null driver lets programs make (hidden) windows.
+  # It must be set before the desktop process starts, hence the restart.
+  wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
+  wineserver -k >/dev/null 2>&1 || true
+  wineserver -w
+  wineserver -p </dev/null >/dev/null 2>&1
+  wine cmd /c exit </dev/null >/dev/null 2>&1
+  if [ $# -ge 3 ]; then
+    system32="$WINEPREFIX/drive_c/windows/system32"
+    cp "$3" "$system32/netsh.exe"
+    mkdir -p "$system32/WindowsPowerShell/v1.0"
+    cp "$3" "$system32/WindowsPowerShell/v1.0/powershell.exe"
+  fi
+  echo "wine prefix ready: $WINEPREFIX"
+  ;;
+teardown)
+  wineserver -k >/dev/null 2>&1 || true
+  echo "wineserver stopped"
+  ;;
+*)
+  echo "usage: wine-prefix.sh setup|teardown PREFIX [RECORDER_EXE]" >&2
+  exit 2
+  ;;
+esac

@@ -1,0 +1,117 @@
+#include "actions/process_runner.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "test_support.h"
+
+namespace {
+
+std::wstring RecorderCommand(const std::wstring& arguments) {
+  return QuoteArgument(ToolPath(L"test_recorder.exe")) + L" " + arguments;
+}
+
+TEST(SystemDirectoryFromResult, FallsBackWhenTheCallFailsOrTheBufferIsTooSmall) {
+  wchar_t buffer[MAX_PATH + 40];
+  std::fill(std::begin(buffer), std::end(buffer), L'x');
+  const struct {
+    UINT length;
+    std::wstring expected;
+  } cases[] = {
+      {0, L"C:\\Windows\\System32"},
+      {1, L"x"},
+      {MAX_PATH - 1, std::wstring(MAX_PATH - 1, L'x')},
+      {MAX_PATH, L"C:\\Windows\\System32"},
+      {MAX_PATH + 30, L"C:\\Windows\\System32"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(SystemDirectoryFromResult(buffer, c.length), c.expected) << c.length;
+  }
+}
+
+TEST(GetSystemDirectoryPath, MatchesWindowsWithoutTrailingBackslash) {
+  wchar_t expected[MAX_PATH];
+  const UINT length = GetSystemDirectoryW(expected, MAX_PATH);
+  EXPECT_EQ(GetSystemDirectoryPath(), std::wstring(expected, length));
+  EXPECT_NE(GetSystemDirectoryPath().back(), L'\\');
+}
+
+TEST(RunHidden, ReturnsTheChildsExitCode) {
+  TempDirectory dir;
+  RecorderSession recorder(dir, L"0,3,258,4294967295");
+  for (const ResultCode code : {0ul, 3ul, 258ul, 4294967295ul}) {
+    EXPECT_EQ(RunHidden(RecorderCommand(L"x"), 10000), code);
+  }
+}
+
+TEST(RunHidden, StartsTheChildHiddenWithTheWholeCommandLine) {
+  TempDirectory dir;
+  RecorderSession recorder(dir, L"0");
+  // Longer than MAX_PATH, quotes and backslashes: passed through untouched.
+  const std::wstring arguments =
+      L"add rule name=\"Ulvex Eyetracking (UDP 47900)\" \\\\server\\share " +
+      std::wstring(400, L'a') + L" \"trailing \\\"quote\\\"\"";
+  const std::wstring commandLine = RecorderCommand(arguments);
+  EXPECT_EQ(RunHidden(commandLine, 10000), 0u);
+  const std::vector<RecordedStart> starts = recorder.Starts();
+  ASSERT_EQ(starts.size(), 1u);
+  EXPECT_EQ(starts[0].commandLine, commandLine);
+  EXPECT_TRUE(starts[0].flags & STARTF_USESHOWWINDOW);
+  EXPECT_EQ(starts[0].show, static_cast<unsigned>(SW_HIDE));
+}
+
+TEST(RunHidden, ReturnsTheStartErrorWithoutWaitingWhenTheProgramIsMissing) {
+  TempDirectory dir;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(RunHidden(L"\"" + dir.File(L"missing.exe") + L"\" x", 60000),
+            static_cast<ResultCode>(ERROR_FILE_NOT_FOUND));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+}
+
+TEST(RunHidden, TerminatesAChildThatOverrunsTheTimeout) {
+  TempDirectory dir;
+  RecorderSession recorder(dir, L"0", L"20000");
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(RunHidden(RecorderCommand(L"sleep"), 1500), static_cast<ResultCode>(WAIT_TIMEOUT));
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(elapsed, std::chrono::milliseconds(1500));
+  EXPECT_LT(elapsed, std::chrono::milliseconds(6000));
+
+  // The recorder logged its start; it must now be gone or on its way out with
+  // exit code 1, not sleeping out its 20 s.
+  const std::vector<RecordedStart> starts = recorder.Starts();
+  ASSERT_EQ(starts.size(), 1u);
+  HANDLE child = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, starts[0].pid);
+  if (child != nullptr) {
+    EXPECT_EQ(WaitForSingleObject(child, 3000), WAIT_OBJECT_0);
+    DWORD exitCode = 0;
+    EXPECT_TRUE(GetExitCodeProcess(child, &exitCode));
+    EXPECT_EQ(exitCode, 1u);
+    CloseHandle(child);
+  }
+}
+
+TEST(RunHidden, ClosesEveryHandleItOpens) {
+  TempDirectory dir;
+  RecorderSession recorder(dir, L"0");
+  const std::wstring commandLine = RecorderCommand(L"x");
+  const std::wstring missing = L"\"" + dir.File(L"missing.exe") + L"\"";
+  RunHidden(commandLine, 10000);  // first-call allocations out of the way
+
+  const DWORD before = CountOpenHandles();
+  for (int i = 0; i < 25; ++i) {
+    ASSERT_EQ(RunHidden(commandLine, 10000), 0u);
+    ASSERT_EQ(RunHidden(missing, 10000), static_cast<ResultCode>(ERROR_FILE_NOT_FOUND));
+  }
+  const DWORD after = CountOpenHandles();
+  EXPECT_EQ(after, before);
+
+  // The count does see a handle left open, so the check above can fail.
+  HANDLE leaked = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  const DWORD withLeak = CountOpenHandles();
+  CloseHandle(leaked);
+  EXPECT_EQ(withLeak, after + 1);
+}
+
+}  // namespace

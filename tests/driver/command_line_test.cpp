@@ -1,0 +1,125 @@
+#include "driver/command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace {
+
+constexpr char kUsage[] =
+    "usage: UlvexSystemSetup [--result <file>] [--firewall-add] [--firewall-app <exe>] "
+    "[--openxr-runtime <manifest>] [--clear-xr-env] [--remove-legacy-autostart]\r\n";
+
+struct Parsed {
+  std::optional<CommandLine> commandLine;
+  std::string errors;  // what went to the error stream
+};
+
+Parsed Parse(std::vector<std::wstring> args) {
+  args.insert(args.begin(), L"C:\\any\\name.exe");
+  std::vector<const wchar_t*> argv;
+  for (const std::wstring& arg : args) argv.push_back(arg.c_str());
+  CapturedStream errors;
+  Parsed parsed;
+  parsed.commandLine = ParseCommandLine(static_cast<int>(argv.size()), argv.data(), errors.Get());
+  parsed.errors = errors.Bytes();
+  return parsed;
+}
+
+TEST(ParseCommandLine, RejectsWithTheMessageForEachSituation) {
+  const struct {
+    std::vector<std::wstring> args;
+    std::string errors;
+  } cases[] = {
+      {{}, kUsage},
+      {{L"--result", L"C:\\r.txt"}, kUsage},
+      {{L"--result", L"--firewall-add"}, kUsage},
+      {{L"--firewall-add", L"--firewall-add", L"--firewall-add", L"--firewall-add",
+        L"--firewall-add", L"--firewall-add"},
+       kUsage},
+      {{L"--firewall-app"}, ""},
+      {{L"--firewall-add", L"--openxr-runtime"}, ""},
+      {{L"--firewall-add", L"--result"}, ""},
+      {{L"--Firewall-Add"}, "unknown argument: --Firewall-Add\r\n"},
+      {{L"-firewall-add"}, "unknown argument: -firewall-add\r\n"},
+      {{L"/firewall-add"}, "unknown argument: /firewall-add\r\n"},
+      {{L"--firewall"}, "unknown argument: --firewall\r\n"},
+      {{L"--firewall-add-"}, "unknown argument: --firewall-add-\r\n"},
+      {{L"--result=C:\\r.txt", L"--firewall-add"}, "unknown argument: --result=C:\\r.txt\r\n"},
+      {{L"--firewall-add", L""}, "unknown argument: \r\n"},
+      {{L"--clear-xr-env", L"stray", L"--firewall-add"}, "unknown argument: stray\r\n"},
+      // An unknown argument is reported even when the tasks before it are too many.
+      {{L"--clear-xr-env", L"--clear-xr-env", L"--clear-xr-env", L"--clear-xr-env",
+        L"--clear-xr-env", L"--clear-xr-env", L"x"},
+       "unknown argument: x\r\n"},
+      {{L"--result", L"r.txt", L"--firewall-app"}, ""},
+  };
+  for (const auto& c : cases) {
+    std::wstring joined;
+    for (const auto& arg : c.args) joined += L"[" + arg + L"]";
+    SCOPED_TRACE(testing::Message() << "args " << joined.size() << " chars: "
+                                    << std::string(joined.begin(), joined.end()));
+    const Parsed parsed = Parse(c.args);
+    EXPECT_FALSE(parsed.commandLine.has_value());
+    EXPECT_EQ(parsed.errors, c.errors);
+  }
+}
+
+TEST(ParseCommandLine, KeepsTasksInOrderWithTheirValues) {
+  const Parsed parsed =
+      Parse({L"--openxr-runtime", L"C:\\Rt\\runtime.json", L"--firewall-add", L"--firewall-app",
+             L"--clear-xr-env", L"--remove-legacy-autostart", L"--firewall-app", L""});
+  ASSERT_TRUE(parsed.commandLine);
+  EXPECT_EQ(parsed.errors, "");
+  const std::vector<TaskRequest>& tasks = parsed.commandLine->tasks;
+  ASSERT_EQ(tasks.size(), 5u);
+  EXPECT_EQ(tasks[0].name, L"openxr-runtime");
+  EXPECT_EQ(tasks[0].argument, L"C:\\Rt\\runtime.json");
+  EXPECT_EQ(tasks[1].name, L"firewall-add");
+  EXPECT_EQ(tasks[1].argument, L"");
+  // A value is taken whole, even when it looks like an option.
+  EXPECT_EQ(tasks[2].name, L"firewall-app");
+  EXPECT_EQ(tasks[2].argument, L"--clear-xr-env");
+  EXPECT_EQ(tasks[3].name, L"remove-legacy-autostart");
+  EXPECT_EQ(tasks[4].name, L"firewall-app");
+  EXPECT_EQ(tasks[4].argument, L"");
+  EXPECT_TRUE(parsed.commandLine->resultsPath.empty());
+}
+
+TEST(ParseCommandLine, EmptyValueIsAcceptedAsTheTaskArgument) {
+  const Parsed parsed = Parse({L"--firewall-app", L""});
+  ASSERT_TRUE(parsed.commandLine);
+  ASSERT_EQ(parsed.commandLine->tasks.size(), 1u);
+  EXPECT_EQ(parsed.commandLine->tasks[0].name, L"firewall-app");
+  EXPECT_EQ(parsed.commandLine->tasks[0].argument, L"");
+}
+
+TEST(ParseCommandLine, LaterResultPathWins) {
+  const Parsed parsed = Parse({L"--result", L"first.txt", L"--clear-xr-env", L"--result",
+                               L"second.txt"});
+  ASSERT_TRUE(parsed.commandLine);
+  EXPECT_EQ(parsed.commandLine->resultsPath, L"second.txt");
+  EXPECT_EQ(parsed.commandLine->tasks.size(), 1u);
+}
+
+TEST(ParseCommandLine, AcceptsUpToFiveTasksIncludingRepeats) {
+  for (std::size_t count = 1; count <= kMaxTasks; ++count) {
+    const Parsed parsed = Parse(std::vector<std::wstring>(count, L"--firewall-add"));
+    ASSERT_TRUE(parsed.commandLine) << count;
+    EXPECT_EQ(parsed.commandLine->tasks.size(), count);
+    EXPECT_EQ(parsed.errors, "");
+  }
+}
+
+TEST(ParseCommandLine, ResultValueIsNotParsedAsATask) {
+  const Parsed parsed = Parse({L"--result", L"--firewall-add", L"--clear-xr-env"});
+  ASSERT_TRUE(parsed.commandLine);
+  EXPECT_EQ(parsed.commandLine->resultsPath, L"--firewall-add");
+  ASSERT_EQ(parsed.commandLine->tasks.size(), 1u);
+  EXPECT_EQ(parsed.commandLine->tasks[0].name, L"clear-xr-env");
+}
+
+}  // namespace

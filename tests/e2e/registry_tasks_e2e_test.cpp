@@ -1,0 +1,193 @@
+// What a caller sees from the three registry tasks: exit code, console bytes,
+// results file bytes, and the registry and broadcasts afterwards.
+#include <gtest/gtest.h>
+
+#include "test_support.h"
+
+namespace {
+
+constexpr char kBom[] = "\xEF\xBB\xBF";
+const std::vector<std::string> kEnvironmentBroadcast = {"wParam=0 lParam=Environment"};
+
+void ExpectMachineString(const wchar_t* key, const wchar_t* name, const std::wstring& expected) {
+  const std::optional<RegistryValue> value = ReadMachineValue(key, name);
+  ASSERT_TRUE(value) << ToUtf8(name) << " missing";
+  EXPECT_EQ(value->type, static_cast<DWORD>(REG_SZ));
+  EXPECT_EQ(value->data.size(), (expected.size() + 1) * sizeof(wchar_t));
+  EXPECT_EQ(RegistryString(*value), expected);
+}
+
+TEST(MachineOpenXrRuntime, CreatesTheKeyAndStoresThePathExactlyAsGiven) {
+  DeleteMachineKeyForTest(L"SOFTWARE\\Khronos");
+  // Not checked for existence, not normalised, not parsed.
+  const std::wstring manifest = L"C:\\No Such\\r\x00FCntime \x2713.json";
+  const ProcessOutput run = RunProgram(L"--openxr-runtime " + QuoteArgument(manifest));
+  EXPECT_EQ(run.exitCode, 0u);
+  EXPECT_EQ(run.out, "task=openxr-runtime ok=1 code=0\r\n");
+  EXPECT_EQ(run.err, "");
+  ExpectMachineString(kOpenXrKey, L"ActiveRuntime", manifest);
+}
+
+TEST(MachineOpenXrRuntime, SecondOfTwoPathsWins) {
+  SetMachineString(kOpenXrKey, L"ActiveRuntime", L"C:\\before.json");
+  const ProcessOutput run =
+      RunProgram(L"--openxr-runtime C:\\first.json --openxr-runtime C:\\Rt\\second.json");
+  EXPECT_EQ(run.exitCode, 0u);
+  EXPECT_EQ(run.out, "task=openxr-runtime ok=1 code=0\r\ntask=openxr-runtime ok=1 code=0\r\n");
+  ExpectMachineString(kOpenXrKey, L"ActiveRuntime", L"C:\\Rt\\second.json");
+}
+
+TEST(MachineOpenXrRuntime, EmptyPathFailsWith87AndChangesNothing) {
+  SetMachineString(kOpenXrKey, L"ActiveRuntime", L"C:\\before.json");
+  const ProcessOutput run = RunProgram(L"--openxr-runtime \"\"");
+  EXPECT_EQ(run.exitCode, 1u);
+  EXPECT_EQ(run.out, "task=openxr-runtime ok=0 code=87\r\n");
+  ExpectMachineString(kOpenXrKey, L"ActiveRuntime", L"C:\\before.json");
+}
+
+TEST(MachineClearXrEnv, DeletesOnlyTheMachineVariableAndAnnouncesIt) {
+  TempDirectory dir;
+  SetMachineString(kEnvironmentKey, L"XR_RUNTIME_JSON", L"C:\\override.json");
+  SetMachineString(kEnvironmentKey, L"ULVEX_TEST_NEIGHBOUR", L"stays");
+  HKEY userEnvironment = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Environment", 0, nullptr, 0, KEY_ALL_ACCESS,
+                            nullptr, &userEnvironment, nullptr),
+            ERROR_SUCCESS);
+  RegSetValueExW(userEnvironment, L"XR_RUNTIME_JSON", 0, REG_SZ,
+                 reinterpret_cast<const BYTE*>(L"user"), 10);
+
+  SettingChangeListener listener(dir);
+  const ProcessOutput run = RunProgram(L"--clear-xr-env");
+  EXPECT_EQ(listener.Stop(), kEnvironmentBroadcast);
+
+  EXPECT_EQ(run.exitCode, 0u);
+  EXPECT_EQ(run.out, "task=clear-xr-env ok=1 code=0\r\n");
+  EXPECT_FALSE(ReadMachineValue(kEnvironmentKey, L"XR_RUNTIME_JSON"));
+  ExpectMachineString(kEnvironmentKey, L"ULVEX_TEST_NEIGHBOUR", L"stays");
+  DWORD size = 0;
+  EXPECT_EQ(RegQueryValueExW(userEnvironment, L"XR_RUNTIME_JSON", nullptr, nullptr, nullptr, &size),
+            ERROR_SUCCESS)
+      << "the user's variable must stay";
+  RegDeleteValueW(userEnvironment, L"XR_RUNTIME_JSON");
+  RegCloseKey(userEnvironment);
+  DeleteMachineValueForTest(kEnvironmentKey, L"ULVEX_TEST_NEIGHBOUR");
+}
+
+TEST(MachineClearXrEnv, AbsentVariableSucceedsAndStillAnnounces) {
+  TempDirectory dir;
+  DeleteMachineValueForTest(kEnvironmentKey, L"XR_RUNTIME_JSON");
+  SettingChangeListener listener(dir);
+  const ProcessOutput run = RunProgram(L"--clear-xr-env --clear-xr-env");
+  EXPECT_EQ(listener.Stop(), (std::vector<std::string>{kEnvironmentBroadcast[0],
+                                                       kEnvironmentBroadcast[0]}));
+  EXPECT_EQ(run.exitCode, 0u);
+  EXPECT_EQ(run.out, "task=clear-xr-env ok=1 code=0\r\ntask=clear-xr-env ok=1 code=0\r\n");
+}
+
+TEST(MachineRegistryTasks, OpenXrRuntimeAndRemoveLegacyAutostartBroadcastNothing) {
+  TempDirectory dir;
+  SetMachineString(kRunKey, L"UlvexHub", L"C:\\old\\hub.exe");
+  SettingChangeListener listener(dir);
+  const ProcessOutput run =
+      RunProgram(L"--openxr-runtime C:\\Rt\\runtime.json --remove-legacy-autostart");
+  EXPECT_EQ(listener.Stop(), std::vector<std::string>{});
+  EXPECT_EQ(run.exitCode, 0u);
+}
+
+TEST(MachineRemoveLegacyAutostart, DeletesOnlyTheMachineEntry) {
+  SetMachineString(kRunKey, L"UlvexHub", L"C:\\old\\hub.exe");
+  SetMachineString(kRunKey, L"OtherProduct", L"C:\\other.exe");
+  HKEY userRun = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kRunKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                            &userRun, nullptr),
+            ERROR_SUCCESS);
+  RegSetValueExW(userRun, L"UlvexHub", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"u"), 4);
+
+  const ProcessOutput run = RunProgram(L"--remove-legacy-autostart");
+  EXPECT_EQ(run.exitCode, 0u);
+  EXPECT_EQ(run.out, "task=remove-legacy-autostart ok=1 code=0\r\n");
+  EXPECT_FALSE(ReadMachineValue(kRunKey, L"UlvexHub"));
+  ExpectMachineString(kRunKey, L"OtherProduct", L"C:\\other.exe");
+  DWORD size = 0;
+  EXPECT_EQ(RegQueryValueExW(userRun, L"UlvexHub", nullptr, nullptr, nullptr, &size),
+            ERROR_SUCCESS);
+  RegDeleteValueW(userRun, L"UlvexHub");
+  RegCloseKey(userRun);
+  DeleteMachineValueForTest(kRunKey, L"OtherProduct");
+}
+
+TEST(MachineRemoveLegacyAutostart, AbsentValueOrMissingKeyIsSuccess) {
+  DeleteMachineValueForTest(kRunKey, L"UlvexHub");
+  ProcessOutput run = RunProgram(L"--remove-legacy-autostart");
+  EXPECT_EQ(run.exitCode, 0u);
+  EXPECT_EQ(run.out, "task=remove-legacy-autostart ok=1 code=0\r\n");
+
+  DeleteMachineKeyForTest(kRunKey);
+  ASSERT_FALSE(MachineKeyExists(kRunKey));
+  run = RunProgram(L"--remove-legacy-autostart");
+  EXPECT_EQ(run.exitCode, 0u);
+  EXPECT_EQ(run.out, "task=remove-legacy-autostart ok=1 code=0\r\n");
+  EXPECT_FALSE(MachineKeyExists(kRunKey)) << "deleting must not create the key";
+  SetMachineString(kRunKey, L"ULVEX_TEST", L"");
+  DeleteMachineValueForTest(kRunKey, L"ULVEX_TEST");
+}
+
+TEST(MachineResultsFile, MiddleTaskFailsTheOthersStillRun) {
+  TempDirectory dir;
+  const std::wstring results = dir.File(L"setup results.txt");
+  SetMachineString(kRunKey, L"UlvexHub", L"C:\\old\\hub.exe");
+  const ProcessOutput run = RunProgram(L"--result " + QuoteArgument(results) +
+                                       L" --clear-xr-env --openxr-runtime \"\" "
+                                       L"--remove-legacy-autostart");
+  EXPECT_EQ(run.exitCode, 2u);
+  EXPECT_EQ(run.out,
+            "task=clear-xr-env ok=1 code=0\r\n"
+            "task=openxr-runtime ok=0 code=87\r\n"
+            "task=remove-legacy-autostart ok=1 code=0\r\n");
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(ReadBytes(results), std::string(kBom) +
+                                    "clear-xr-env=ok\r\n"
+                                    "openxr-runtime=fail:87\r\n"
+                                    "remove-legacy-autostart=ok\r\n");
+  EXPECT_FALSE(ReadMachineValue(kRunKey, L"UlvexHub")) << "the task after the failure ran";
+}
+
+TEST(MachineResultsFile, FiveFailuresGiveMask31AndFiveLines) {
+  TempDirectory dir;
+  const std::wstring results = dir.File(L"r.txt");
+  std::wstring arguments = L"--result " + QuoteArgument(results);
+  for (int i = 0; i < 5; ++i) arguments += L" --openxr-runtime \"\"";
+  const ProcessOutput run = RunProgram(arguments);
+  EXPECT_EQ(run.exitCode, 31u);
+  std::string expectedOut, expectedFile = kBom;
+  for (int i = 0; i < 5; ++i) {
+    expectedOut += "task=openxr-runtime ok=0 code=87\r\n";
+    expectedFile += "openxr-runtime=fail:87\r\n";
+  }
+  EXPECT_EQ(run.out, expectedOut);
+  EXPECT_EQ(ReadBytes(results), expectedFile);
+}
+
+TEST(MachineResultsFile, ExistingFileIsTruncatedAndRewritten) {
+  TempDirectory dir;
+  const std::wstring results = dir.File(L"r.txt");
+  WriteBytes(results, std::string(5000, 'x'));
+  const ProcessOutput run =
+      RunProgram(L"--result " + QuoteArgument(results) + L" --remove-legacy-autostart");
+  EXPECT_EQ(run.exitCode, 0u);
+  EXPECT_EQ(ReadBytes(results), std::string(kBom) + "remove-legacy-autostart=ok\r\n");
+}
+
+TEST(MachineResultsFile, MissingDirectoryIsSkippedSilently) {
+  TempDirectory dir;
+  const std::wstring results = dir.File(L"no-such-dir\\r.txt");
+  const ProcessOutput run = RunProgram(L"--result " + QuoteArgument(results) +
+                                       L" --remove-legacy-autostart --openxr-runtime \"\"");
+  EXPECT_EQ(run.exitCode, 2u);
+  EXPECT_EQ(run.out,
+            "task=remove-legacy-autostart ok=1 code=0\r\ntask=openxr-runtime ok=0 code=87\r\n");
+  EXPECT_EQ(run.err, "");
+  EXPECT_FALSE(FileExists(results));
+}
+
+}  // namespace

@@ -1,0 +1,142 @@
+#pragma once
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+// Folder of the running test executable; the program and the test tools are
+// built into the same folder.
+std::wstring BinDirectory();
+std::wstring ProgramPath();  // UlvexSystemSetup.exe
+std::wstring ToolPath(const wchar_t* name);  // e.g. L"test_recorder.exe"
+
+// A fresh folder under %TEMP%, removed with its files when it goes.
+class TempDirectory {
+ public:
+  TempDirectory();
+  ~TempDirectory();
+  TempDirectory(const TempDirectory&) = delete;
+  TempDirectory& operator=(const TempDirectory&) = delete;
+  const std::wstring& Path() const { return path_; }
+  std::wstring File(const wchar_t* name) const { return path_ + L"\\" + name; }
+
+ private:
+  std::wstring path_;
+};
+
+void RemoveTree(const std::wstring& path);
+
+bool FileExists(const std::wstring& path);
+std::string ReadBytes(const std::wstring& path);
+void WriteBytes(const std::wstring& path, const std::string& bytes);
+
+std::string ToUtf8(const std::wstring& text);
+std::wstring FromUtf8(const std::string& text);
+
+// Quotes one argument by the rules CommandLineToArgvW and the C runtime read.
+std::wstring QuoteArgument(const std::wstring& argument);
+
+struct ProcessOutput {
+  DWORD exitCode = 0xFFFFFFFF;
+  std::string out;  // raw bytes, as a caller reading the pipe sees them
+  std::string err;
+};
+
+// Runs a whole command line with stdout and stderr captured, and waits for it.
+ProcessOutput RunCommandLine(const std::wstring& commandLine, DWORD timeoutMs = 300000);
+
+// Runs the program with already quoted arguments.
+ProcessOutput RunProgram(const std::wstring& arguments);
+
+// Sets (or with nullptr clears) an environment variable for this process and
+// the children it starts, and restores the old state on destruction.
+class ScopedEnvironmentVariable {
+ public:
+  ScopedEnvironmentVariable(const wchar_t* name, const wchar_t* value);
+  ~ScopedEnvironmentVariable();
+  ScopedEnvironmentVariable(const ScopedEnvironmentVariable&) = delete;
+  ScopedEnvironmentVariable& operator=(const ScopedEnvironmentVariable&) = delete;
+
+ private:
+  std::wstring name_;
+  std::optional<std::wstring> old_;
+};
+
+// One start seen by the recorder that stands in for netsh and PowerShell.
+struct RecordedStart {
+  DWORD pid = 0;
+  unsigned long flags = 0;
+  unsigned show = 0;
+  std::wstring commandLine;
+};
+
+// Points the recorder at a log in dir and fixes its per-start exit codes and
+// sleeps for this test; Starts() reads back what it saw.
+class RecorderSession {
+ public:
+  RecorderSession(const TempDirectory& dir, const wchar_t* exitCodes, const wchar_t* sleepsMs = L"");
+  std::vector<RecordedStart> Starts() const;
+
+ private:
+  std::wstring logPath_;
+  ScopedEnvironmentVariable log_;
+  ScopedEnvironmentVariable codes_;
+  ScopedEnvironmentVariable sleeps_;
+};
+
+// Registry, HKEY_LOCAL_MACHINE, 64-bit view.
+struct RegistryValue {
+  DWORD type = 0;
+  std::vector<BYTE> data;
+};
+std::optional<RegistryValue> ReadMachineValue(const wchar_t* subKey, const wchar_t* name);
+std::wstring RegistryString(const RegistryValue& value);  // data up to its terminating zero
+void SetMachineString(const wchar_t* subKey, const wchar_t* name, const std::wstring& data);
+void DeleteMachineValueForTest(const wchar_t* subKey, const wchar_t* name);
+void DeleteMachineKeyForTest(const wchar_t* subKey);
+bool MachineKeyExists(const wchar_t* subKey);
+
+// Runs the broadcast listener (a hidden top-level window) for as long as it
+// lives; Stop() ends it and returns the WM_SETTINGCHANGE lines it logged.
+class SettingChangeListener {
+ public:
+  explicit SettingChangeListener(const TempDirectory& dir);
+  ~SettingChangeListener();
+  SettingChangeListener(const SettingChangeListener&) = delete;
+  SettingChangeListener& operator=(const SettingChangeListener&) = delete;
+  std::vector<std::string> Stop();
+
+ private:
+  std::wstring logPath_;
+  HANDLE ready_ = nullptr;
+  HANDLE stop_ = nullptr;
+  HANDLE process_ = nullptr;
+};
+
+// Environment keys the program must leave alone or clear.
+inline constexpr wchar_t kEnvironmentKey[] =
+    L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
+inline constexpr wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+inline constexpr wchar_t kOpenXrKey[] = L"SOFTWARE\\Khronos\\OpenXR\\1";
+
+// A stream opened like the program's standard streams (text mode, no
+// Unicode mode), so what is written to it shows the bytes a caller reads.
+class CapturedStream {
+ public:
+  CapturedStream();
+  ~CapturedStream();
+  CapturedStream(const CapturedStream&) = delete;
+  CapturedStream& operator=(const CapturedStream&) = delete;
+  FILE* Get() const { return file_; }
+  std::string Bytes();  // closes the stream
+
+ private:
+  TempDirectory dir_;
+  FILE* file_ = nullptr;
+};
+
+// Open handles of this process, found by probing handle values; works under
+// Wine, whose GetProcessHandleCount always says 0.
+DWORD CountOpenHandles();
