@@ -84,6 +84,39 @@ TEST(MachineClearXrEnv, AbsentVariableSucceedsAndStillAnnounces) {
   EXPECT_EQ(run.out, "task=clear-xr-env ok=1 code=0\r\ntask=clear-xr-env ok=1 code=0\r\n");
 }
 
+TEST(MachineClearXrEnv, DeletionErrorIsReturnedAndNothingIsAnnounced) {
+  TempDirectory dir;
+  SetMachineString(kEnvironmentKey, L"XR_RUNTIME_JSON", L"C:\\override.json");
+  ProcessOutput run;
+  std::vector<std::string> broadcasts;
+  {
+    const ScopedDenySetValue denied(kEnvironmentKey);
+    SettingChangeListener listener(dir);
+    run = RunProgram(L"--clear-xr-env");
+    broadcasts = listener.Stop();
+  }
+  EXPECT_EQ(run.exitCode, 1u);
+  EXPECT_EQ(run.out, "task=clear-xr-env ok=0 code=5\r\n");
+  EXPECT_EQ(broadcasts, std::vector<std::string>{});
+  ExpectMachineString(kEnvironmentKey, L"XR_RUNTIME_JSON", L"C:\\override.json");
+  DeleteMachineValueForTest(kEnvironmentKey, L"XR_RUNTIME_JSON");
+}
+
+TEST(MachineRegistryTasks, RegistryErrorsAreReportedUnchanged) {
+  SetMachineString(kRunKey, L"UlvexHub", L"C:\\old\\hub.exe");
+  ProcessOutput run;
+  {
+    const ScopedDenySetValue deniedRun(kRunKey);
+    const ScopedDenySetValue deniedOpenXr(kOpenXrKey);
+    run = RunProgram(L"--openxr-runtime C:\\Rt\\runtime.json --remove-legacy-autostart");
+  }
+  EXPECT_EQ(run.exitCode, 3u);
+  EXPECT_EQ(run.out,
+            "task=openxr-runtime ok=0 code=5\r\ntask=remove-legacy-autostart ok=0 code=5\r\n");
+  EXPECT_TRUE(ReadMachineValue(kRunKey, L"UlvexHub"));
+  DeleteMachineValueForTest(kRunKey, L"UlvexHub");
+}
+
 TEST(MachineRegistryTasks, OpenXrRuntimeAndRemoveLegacyAutostartBroadcastNothing) {
   TempDirectory dir;
   SetMachineString(kRunKey, L"UlvexHub", L"C:\\old\\hub.exe");

@@ -1,6 +1,7 @@
 #include "test_support.h"
 
 #include <gtest/gtest.h>
+#include <sddl.h>
 
 std::wstring BinDirectory() {
   wchar_t path[MAX_PATH];
@@ -323,4 +324,26 @@ DWORD CountOpenHandles() {
     count += GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags) ? 1 : 0;
   }
   return count;
+}
+
+ScopedDenySetValue::ScopedDenySetValue(const wchar_t* subKey) {
+  EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, subKey, 0, nullptr, 0,
+                            READ_CONTROL | WRITE_DAC | KEY_WOW64_64KEY, nullptr, &key_, nullptr),
+            ERROR_SUCCESS);
+  DWORD size = 0;
+  RegGetKeySecurity(key_, DACL_SECURITY_INFORMATION, nullptr, &size);
+  original_.resize(size);
+  EXPECT_EQ(RegGetKeySecurity(key_, DACL_SECURITY_INFORMATION, original_.data(), &size),
+            ERROR_SUCCESS);
+  // Deny KEY_SET_VALUE to Everyone; allow the rest.
+  PSECURITY_DESCRIPTOR deny = nullptr;
+  EXPECT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+      L"D:P(D;;0x2;;;WD)(A;;KA;;;WD)", SDDL_REVISION_1, &deny, nullptr));
+  EXPECT_EQ(RegSetKeySecurity(key_, DACL_SECURITY_INFORMATION, deny), ERROR_SUCCESS);
+  LocalFree(deny);
+}
+
+ScopedDenySetValue::~ScopedDenySetValue() {
+  EXPECT_EQ(RegSetKeySecurity(key_, DACL_SECURITY_INFORMATION, original_.data()), ERROR_SUCCESS);
+  RegCloseKey(key_);
 }

@@ -140,3 +140,17 @@ class CapturedStream {
 // Open handles of this process, found by probing handle values; works under
 // Wine, whose GetProcessHandleCount always says 0.
 DWORD CountOpenHandles();
+
+// While it lives, nobody may set or delete values of the HKLM key (the key
+// is created if missing); its own security is restored afterwards.
+class ScopedDenySetValue {
+ public:
+  explicit ScopedDenySetValue(const wchar_t* subKey);
+  ~ScopedDenySetValue();
+  ScopedDenySetValue(const ScopedDenySetValue&) = delete;
+  ScopedDenySetValue& operator=(const ScopedDenySetValue&) = delete;
+
+ private:
+  HKEY key_ = nullptr;
+  std::vector<BYTE> original_;
+};
