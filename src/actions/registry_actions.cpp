@@ -9,13 +9,25 @@ namespace {
 constexpr REGSAM kMachineWriteAccess = KEY_WOW64_64KEY | KEY_SET_VALUE;
 constexpr UINT kBroadcastTimeoutMs = 5000;
 
+using SendMessageTimeoutFunction = LRESULT(WINAPI*)(HWND, UINT, WPARAM, LPARAM, UINT, UINT,
+                                                    PDWORD_PTR);
+
 // Lets running programs (Explorer and whatever they start next) pick up the
-// machine environment without a log-off.
+// machine environment without a log-off. user32 is bound here, not imported:
+// only this task needs it, and loading it at start-up would slow every run.
 void BroadcastEnvironmentChange() {
-  DWORD_PTR unusedReply = 0;
-  SendMessageTimeoutW(HWND_BROADCAST, WM_SETTINGCHANGE, /*wParam=*/0,
-                      reinterpret_cast<LPARAM>(L"Environment"), SMTO_ABORTIFHUNG,
-                      kBroadcastTimeoutMs, &unusedReply);
+  const HMODULE user32 =
+      LoadLibraryExW(L"user32.dll", /*hFile=*/nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (user32 == nullptr) return;
+  const auto sendMessageTimeout = reinterpret_cast<SendMessageTimeoutFunction>(
+      reinterpret_cast<void*>(GetProcAddress(user32, "SendMessageTimeoutW")));
+  if (sendMessageTimeout != nullptr) {
+    DWORD_PTR unusedReply = 0;
+    sendMessageTimeout(HWND_BROADCAST, WM_SETTINGCHANGE, /*wParam=*/0,
+                       reinterpret_cast<LPARAM>(L"Environment"), SMTO_ABORTIFHUNG,
+                       kBroadcastTimeoutMs, &unusedReply);
+  }
+  // user32 is left loaded for the rest of this short-lived process.
 }
 
 }  // namespace
