@@ -90,6 +90,7 @@ class RecorderSession {
 struct RegistryValue {
   DWORD type = 0;
   std::vector<BYTE> data;
+  bool operator==(const RegistryValue&) const = default;
 };
 std::optional<RegistryValue> ReadMachineValue(const wchar_t* subKey, const wchar_t* name);
 std::wstring RegistryString(const RegistryValue& value);  // data up to its terminating zero
