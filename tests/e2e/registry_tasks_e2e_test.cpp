@@ -49,12 +49,7 @@ TEST(MachineClearXrEnv, DeletesOnlyTheMachineVariableAndAnnouncesIt) {
   TempDirectory dir;
   SetMachineString(kEnvironmentKey, L"XR_RUNTIME_JSON", L"C:\\override.json");
   SetMachineString(kEnvironmentKey, L"ULVEX_TEST_NEIGHBOUR", L"stays");
-  HKEY userEnvironment = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Environment", 0, nullptr, 0, KEY_ALL_ACCESS,
-                            nullptr, &userEnvironment, nullptr),
-            ERROR_SUCCESS);
-  RegSetValueExW(userEnvironment, L"XR_RUNTIME_JSON", 0, REG_SZ,
-                 reinterpret_cast<const BYTE*>(L"user"), 10);
+  SetRegistryString(HKEY_CURRENT_USER, L"Environment", L"XR_RUNTIME_JSON", L"user");
 
   SettingChangeListener listener(dir);
   const ProcessOutput run = RunProgram(L"--clear-xr-env");
@@ -64,12 +59,9 @@ TEST(MachineClearXrEnv, DeletesOnlyTheMachineVariableAndAnnouncesIt) {
   EXPECT_EQ(run.out, "task=clear-xr-env ok=1 code=0\r\n");
   EXPECT_FALSE(ReadMachineValue(kEnvironmentKey, L"XR_RUNTIME_JSON"));
   ExpectMachineString(kEnvironmentKey, L"ULVEX_TEST_NEIGHBOUR", L"stays");
-  DWORD size = 0;
-  EXPECT_EQ(RegQueryValueExW(userEnvironment, L"XR_RUNTIME_JSON", nullptr, nullptr, nullptr, &size),
-            ERROR_SUCCESS)
+  EXPECT_TRUE(ReadRegistryValue(HKEY_CURRENT_USER, L"Environment", L"XR_RUNTIME_JSON"))
       << "the user's variable must stay";
-  RegDeleteValueW(userEnvironment, L"XR_RUNTIME_JSON");
-  RegCloseKey(userEnvironment);
+  DeleteRegistryValue(HKEY_CURRENT_USER, L"Environment", L"XR_RUNTIME_JSON");
   DeleteMachineValueForTest(kEnvironmentKey, L"ULVEX_TEST_NEIGHBOUR");
 }
 
@@ -130,22 +122,15 @@ TEST(MachineRegistryTasks, OpenXrRuntimeAndRemoveLegacyAutostartBroadcastNothing
 TEST(MachineRemoveLegacyAutostart, DeletesOnlyTheMachineEntry) {
   SetMachineString(kRunKey, L"UlvexHub", L"C:\\old\\hub.exe");
   SetMachineString(kRunKey, L"OtherProduct", L"C:\\other.exe");
-  HKEY userRun = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kRunKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                            &userRun, nullptr),
-            ERROR_SUCCESS);
-  RegSetValueExW(userRun, L"UlvexHub", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"u"), 4);
+  SetRegistryString(HKEY_CURRENT_USER, kRunKey, L"UlvexHub", L"u");
 
   const ProcessOutput run = RunProgram(L"--remove-legacy-autostart");
   EXPECT_EQ(run.exitCode, 0u);
   EXPECT_EQ(run.out, "task=remove-legacy-autostart ok=1 code=0\r\n");
   EXPECT_FALSE(ReadMachineValue(kRunKey, L"UlvexHub"));
   ExpectMachineString(kRunKey, L"OtherProduct", L"C:\\other.exe");
-  DWORD size = 0;
-  EXPECT_EQ(RegQueryValueExW(userRun, L"UlvexHub", nullptr, nullptr, nullptr, &size),
-            ERROR_SUCCESS);
-  RegDeleteValueW(userRun, L"UlvexHub");
-  RegCloseKey(userRun);
+  EXPECT_TRUE(ReadRegistryValue(HKEY_CURRENT_USER, kRunKey, L"UlvexHub")) << "the user's entry must stay";
+  DeleteRegistryValue(HKEY_CURRENT_USER, kRunKey, L"UlvexHub");
   DeleteMachineValueForTest(kRunKey, L"OtherProduct");
 }
 

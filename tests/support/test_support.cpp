@@ -74,23 +74,6 @@ void WriteBytes(const std::wstring& path, const std::string& bytes) {
   CloseHandle(file);
 }
 
-std::string ToUtf8(const std::wstring& text) {
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                       nullptr, 0, nullptr, nullptr);
-  std::string utf8(size, '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(), size,
-                      nullptr, nullptr);
-  return utf8;
-}
-
-std::wstring FromUtf8(const std::string& text) {
-  const int size =
-      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(size, L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
-  return wide;
-}
-
 std::wstring QuoteArgument(const std::wstring& argument) {
   if (!argument.empty() && argument.find_first_of(L" \t\"") == std::wstring::npos) return argument;
   std::wstring quoted = L"\"";
@@ -195,18 +178,17 @@ std::vector<RecordedStart> RecorderSession::Starts() const {
 
 namespace {
 
-HKEY OpenMachineKey(const wchar_t* subKey, REGSAM access) {
+HKEY OpenKey(HKEY root, const wchar_t* subKey, REGSAM access) {
   HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subKey, 0, access | KEY_WOW64_64KEY, &key) != 0) {
-    return nullptr;
-  }
+  if (RegOpenKeyExW(root, subKey, 0, access | KEY_WOW64_64KEY, &key) != 0) return nullptr;
   return key;
 }
 
 }  // namespace
 
-std::optional<RegistryValue> ReadMachineValue(const wchar_t* subKey, const wchar_t* name) {
-  HKEY key = OpenMachineKey(subKey, KEY_QUERY_VALUE);
+std::optional<RegistryValue> ReadRegistryValue(HKEY root, const wchar_t* subKey,
+                                               const wchar_t* name) {
+  HKEY key = OpenKey(root, subKey, KEY_QUERY_VALUE);
   if (!key) return std::nullopt;
   RegistryValue value;
   DWORD size = 0;
@@ -226,18 +208,19 @@ std::wstring RegistryString(const RegistryValue& value) {
   return text.substr(0, text.find(L'\0'));
 }
 
-void SetMachineString(const wchar_t* subKey, const wchar_t* name, const std::wstring& data) {
+void SetRegistryString(HKEY root, const wchar_t* subKey, const wchar_t* name,
+                       const std::wstring& data) {
   HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, subKey, 0, nullptr, 0,
-                            KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &key, nullptr),
+  ASSERT_EQ(RegCreateKeyExW(root, subKey, 0, nullptr, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr,
+                            &key, nullptr),
             ERROR_SUCCESS);
   RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
                  static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
   RegCloseKey(key);
 }
 
-void DeleteMachineValueForTest(const wchar_t* subKey, const wchar_t* name) {
-  if (HKEY key = OpenMachineKey(subKey, KEY_SET_VALUE)) {
+void DeleteRegistryValue(HKEY root, const wchar_t* subKey, const wchar_t* name) {
+  if (HKEY key = OpenKey(root, subKey, KEY_SET_VALUE)) {
     RegDeleteValueW(key, name);
     RegCloseKey(key);
   }
@@ -249,7 +232,7 @@ void DeleteMachineKeyForTest(const wchar_t* subKey) {
 }
 
 bool MachineKeyExists(const wchar_t* subKey) {
-  HKEY key = OpenMachineKey(subKey, KEY_READ);
+  HKEY key = OpenKey(HKEY_LOCAL_MACHINE, subKey, KEY_READ);
   if (key) RegCloseKey(key);
   return key != nullptr;
 }

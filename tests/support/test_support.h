@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "utf8.h"
+
 // Folder of the running test executable; the program and the test tools are
 // built into the same folder.
 std::wstring BinDirectory();
@@ -32,8 +34,6 @@ bool FileExists(const std::wstring& path);
 std::string ReadBytes(const std::wstring& path);
 void WriteBytes(const std::wstring& path, const std::string& bytes);
 
-std::string ToUtf8(const std::wstring& text);
-std::wstring FromUtf8(const std::string& text);
 
 // Quotes one argument by the rules CommandLineToArgvW and the C runtime read.
 std::wstring QuoteArgument(const std::wstring& argument);
@@ -86,16 +86,27 @@ class RecorderSession {
   ScopedEnvironmentVariable sleeps_;
 };
 
-// Registry, HKEY_LOCAL_MACHINE, 64-bit view.
+// Registry, 64-bit view (the tests are 64-bit processes).
 struct RegistryValue {
   DWORD type = 0;
   std::vector<BYTE> data;
   bool operator==(const RegistryValue&) const = default;
 };
-std::optional<RegistryValue> ReadMachineValue(const wchar_t* subKey, const wchar_t* name);
+std::optional<RegistryValue> ReadRegistryValue(HKEY root, const wchar_t* subKey, const wchar_t* name);
 std::wstring RegistryString(const RegistryValue& value);  // data up to its terminating zero
-void SetMachineString(const wchar_t* subKey, const wchar_t* name, const std::wstring& data);
-void DeleteMachineValueForTest(const wchar_t* subKey, const wchar_t* name);
+void SetRegistryString(HKEY root, const wchar_t* subKey, const wchar_t* name,
+                       const std::wstring& data);
+void DeleteRegistryValue(HKEY root, const wchar_t* subKey, const wchar_t* name);
+
+inline std::optional<RegistryValue> ReadMachineValue(const wchar_t* subKey, const wchar_t* name) {
+  return ReadRegistryValue(HKEY_LOCAL_MACHINE, subKey, name);
+}
+inline void SetMachineString(const wchar_t* subKey, const wchar_t* name, const std::wstring& data) {
+  SetRegistryString(HKEY_LOCAL_MACHINE, subKey, name, data);
+}
+inline void DeleteMachineValueForTest(const wchar_t* subKey, const wchar_t* name) {
+  DeleteRegistryValue(HKEY_LOCAL_MACHINE, subKey, name);
+}
 void DeleteMachineKeyForTest(const wchar_t* subKey);
 bool MachineKeyExists(const wchar_t* subKey);
 

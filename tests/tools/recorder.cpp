@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "utf8.h"
+
 namespace {
 
 std::wstring Env(const wchar_t* name) {
@@ -25,15 +27,6 @@ unsigned long NthNumber(const std::wstring& list, std::size_t n) {
     ++start;
   }
   return wcstoul(list.c_str() + start, nullptr, 10);
-}
-
-std::string ToUtf8(const std::wstring& text) {
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                       nullptr, 0, nullptr, nullptr);
-  std::string utf8(size, '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(), size,
-                      nullptr, nullptr);
-  return utf8;
 }
 
 // Appends the record and returns how many records were there before it.
