@@ -89,15 +89,4 @@ TEST(BuildApplicationRuleScript, HostilePathsReadBackAsPlainText) {
   }
 }
 
-TEST(AllowApplicationThroughFirewall, RefusesAnEmptyOrMissingPathWithoutStartingAnything) {
-  TempDirectory dir;
-  RecorderSession recorder(dir, L"0");
-  EXPECT_EQ(AllowApplicationThroughFirewall(L""), static_cast<ResultCode>(ERROR_FILE_NOT_FOUND));
-  EXPECT_EQ(AllowApplicationThroughFirewall(dir.File(L"missing.exe")),
-            static_cast<ResultCode>(ERROR_FILE_NOT_FOUND));
-  EXPECT_EQ(AllowApplicationThroughFirewall(dir.File(L"no-dir\\missing.exe")),
-            static_cast<ResultCode>(ERROR_FILE_NOT_FOUND));
-  EXPECT_TRUE(recorder.Starts().empty());
-}
-
 }  // namespace
