@@ -5,13 +5,13 @@
 
 namespace {
 
-struct OptionSpec {
+struct OptionEntry {
   std::wstring_view option;
   const wchar_t* task;  // nullptr for --result
   bool takesValue;
 };
 
-constexpr OptionSpec kOptions[] = {
+constexpr OptionEntry kOptions[] = {
     {L"--result", nullptr, true},
     {L"--firewall-add", L"firewall-add", false},
     {L"--firewall-app", L"firewall-app", true},
@@ -24,9 +24,9 @@ constexpr wchar_t kUsage[] =
     L"usage: UlvexSystemSetup [--result <file>] [--firewall-add] [--firewall-app <exe>] "
     L"[--openxr-runtime <manifest>] [--clear-xr-env] [--remove-legacy-autostart]\n";
 
-const OptionSpec* FindOption(std::wstring_view argument) {
-  for (const OptionSpec& spec : kOptions) {
-    if (spec.option == argument) return &spec;
+const OptionEntry* FindOption(std::wstring_view argument) {
+  for (const OptionEntry& entry : kOptions) {
+    if (entry.option == argument) return &entry;
   }
   return nullptr;
 }
@@ -39,22 +39,22 @@ std::optional<CommandLine> ParseCommandLine(int argc, const wchar_t* const argv[
   int index = 1;
   while (index < argc) {
     const wchar_t* argument = argv[index];
-    const OptionSpec* spec = FindOption(argument);
-    if (spec == nullptr) {
+    const OptionEntry* entry = FindOption(argument);
+    if (entry == nullptr) {
       std::fwprintf(errorStream, L"unknown argument: %ls\n", argument);
       return std::nullopt;
     }
-    if (!spec->takesValue) {
-      result.tasks.push_back({spec->task, {}});
+    if (!entry->takesValue) {
+      result.tasks.push_back({entry->task, {}});
       index += 1;
       continue;
     }
     if (index + 1 >= argc) return std::nullopt;  // value missing: no message
     const wchar_t* value = argv[index + 1];
-    if (spec->task == nullptr) {
+    if (entry->task == nullptr) {
       result.resultsPath = value;
     } else {
-      result.tasks.push_back({spec->task, value});
+      result.tasks.push_back({entry->task, value});
     }
     index += 2;
   }
