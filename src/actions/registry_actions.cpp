@@ -6,6 +6,15 @@
 
 namespace {
 
+// All keys live under HKEY_LOCAL_MACHINE in the 64-bit registry view.
+constexpr wchar_t kOpenXrKey[] = L"SOFTWARE\\Khronos\\OpenXR\\1";
+constexpr wchar_t kOpenXrActiveRuntimeValue[] = L"ActiveRuntime";
+constexpr wchar_t kMachineEnvironmentKey[] =
+    L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
+constexpr wchar_t kXrRuntimeJsonValue[] = L"XR_RUNTIME_JSON";
+constexpr wchar_t kMachineRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+constexpr wchar_t kLegacyAutostartValue[] = L"UlvexHub";
+
 constexpr REGSAM kMachineWriteAccess = KEY_WOW64_64KEY | KEY_SET_VALUE;
 constexpr UINT kBroadcastTimeoutMs = 5000;
 

@@ -127,7 +127,8 @@ class SettingChangeListener {
   HANDLE process_ = nullptr;
 };
 
-// Environment keys the program must leave alone or clear.
+// The keys the program owns, spelled out here rather than taken from the
+// program, so a wrong path in the program fails the tests.
 inline constexpr wchar_t kEnvironmentKey[] =
     L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
 inline constexpr wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
