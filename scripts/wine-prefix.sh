@@ -1,9 +1,11 @@
 #!/bin/sh
-# wine-prefix.sh setup PREFIX [RECORDER_EXE] | wine-prefix.sh teardown PREFIX
+# wine-prefix.sh setup PREFIX [RECORDER_EXE [throwaway]] | wine-prefix.sh teardown PREFIX
 # Makes a fresh private Wine prefix and keeps its wineserver alive until
 # teardown, so each later Windows process starts in a fraction of a second
 # instead of seconds. With RECORDER_EXE, installs it as the prefix's netsh.exe
-# and powershell.exe (the tests' stand-ins for the real tools).
+# and powershell.exe (the tests' stand-ins for the real tools). With
+# "throwaway", marks the prefix as the test suite's own: only there do the
+# tests that change the machine run.
 set -eu
 action=$1
 export WINEPREFIX="$2"
@@ -31,6 +33,10 @@ setup)
     mkdir -p "$system32/WindowsPowerShell/v1.0"
     cp "$3" "$system32/WindowsPowerShell/v1.0/powershell.exe"
   fi
+  if [ "${4:-}" = throwaway ]; then
+    wine reg add 'HKLM\Software\UlvexSystemSetupTests' /v ThrowawayTestPrefix /d yes /f \
+      </dev/null >/dev/null 2>&1
+  fi
   echo "wine prefix ready: $WINEPREFIX"
   ;;
 teardown)
@@ -38,7 +44,7 @@ teardown)
   echo "wineserver stopped"
   ;;
 *)
-  echo "usage: wine-prefix.sh setup|teardown PREFIX [RECORDER_EXE]" >&2
+  echo "usage: wine-prefix.sh setup|teardown PREFIX [RECORDER_EXE [throwaway]]" >&2
   exit 2
   ;;
 esac

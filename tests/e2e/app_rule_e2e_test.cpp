@@ -8,6 +8,9 @@
 
 namespace {
 
+using MachineAppRule = MachineTest;
+using MachineAppRuleSlow = MachineTest;
+
 std::wstring PowerShellPrefix() {
   wchar_t path[MAX_PATH];
   const std::wstring system(path, GetSystemDirectoryW(path, MAX_PATH));
@@ -43,7 +46,7 @@ std::wstring RecordedScript(const RecordedStart& start) {
   return start.commandLine.substr(prefix.size(), start.commandLine.size() - prefix.size() - 1);
 }
 
-TEST(MachineAppRule, RunsPowerShellOnceWithTheWholeScript) {
+TEST_F(MachineAppRule, RunsPowerShellOnceWithTheWholeScript) {
   TempDirectory dir;
   const ScopedPath viewer(L"C:\\Apps\\Viewer.exe");
   RecorderSession recorder(dir, L"0,5");
@@ -66,7 +69,7 @@ TEST(MachineAppRule, RunsPowerShellOnceWithTheWholeScript) {
   EXPECT_EQ(starts[0].show, static_cast<unsigned>(SW_HIDE));
 }
 
-TEST(MachineAppRule, EmptyOrMissingPathFailsWith2AndStartsNothing) {
+TEST_F(MachineAppRule, EmptyOrMissingPathFailsWith2AndStartsNothing) {
   TempDirectory dir;
   RecorderSession recorder(dir, L"0");
   const ProcessOutput run = RunProgram(L"--firewall-app \"\" --firewall-app " +
@@ -76,7 +79,7 @@ TEST(MachineAppRule, EmptyOrMissingPathFailsWith2AndStartsNothing) {
   EXPECT_TRUE(recorder.Starts().empty());
 }
 
-TEST(MachineAppRule, PathsReachPowerShellAsExactLiterals) {
+TEST_F(MachineAppRule, PathsReachPowerShellAsExactLiterals) {
   TempDirectory dir;
   const struct {
     std::wstring path;
@@ -102,7 +105,7 @@ TEST(MachineAppRule, PathsReachPowerShellAsExactLiterals) {
   }
 }
 
-TEST(MachineAppRule, ForwardSlashesAndBareNamesAreUsedAsGiven) {
+TEST_F(MachineAppRule, ForwardSlashesAndBareNamesAreUsedAsGiven) {
   TempDirectory dir;
   const ScopedPath viewer(L"C:\\Apps\\Viewer.exe");
   RecorderSession recorder(dir, L"0,0");
@@ -121,18 +124,18 @@ TEST(MachineAppRule, ForwardSlashesAndBareNamesAreUsedAsGiven) {
             (std::vector<std::wstring>{L"Viewer.exe", L"ULVEX Viewer", L"ULVEX Viewer"}));
 }
 
-TEST(MachineAppRuleSlow, PowerShellOverrunningTwoMinutesIsTerminatedWith258) {
+TEST_F(MachineAppRuleSlow, PowerShellOverrunningTwoMinutesIsTerminatedWith258) {
   TempDirectory dir;
   const std::wstring program = dir.File(L"Viewer.exe");
   WriteBytes(program, "MZ");
-  RecorderSession recorder(dir, L"0", L"150000");
+  RecorderSession recorder(dir, L"0", L"600000");  // ten minutes, as in the netsh test
   const auto start = std::chrono::steady_clock::now();
   const ProcessOutput run = RunProgram(L"--firewall-app " + QuoteArgument(program));
   const auto elapsed = std::chrono::steady_clock::now() - start;
   EXPECT_EQ(run.exitCode, 1u);
   EXPECT_EQ(run.out, "task=firewall-app ok=0 code=258\r\n");
   EXPECT_GE(elapsed, std::chrono::seconds(120));
-  EXPECT_LT(elapsed, std::chrono::seconds(135));
+  EXPECT_LT(elapsed, std::chrono::seconds(280));
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 
 namespace {
 
+using MachineCommandLine = MachineTest;
+
 constexpr char kUsage[] =
     "usage: UlvexSystemSetup [--result <file>] [--firewall-add] [--firewall-app <exe>] "
     "[--openxr-runtime <manifest>] [--clear-xr-env] [--remove-legacy-autostart]\r\n";
@@ -29,7 +31,7 @@ struct Sentinels {
   ~Sentinels() { DeleteMachineValueForTest(kEnvironmentKey, L"XR_RUNTIME_JSON"); }
 };
 
-TEST(MachineCommandLine, RejectedCommandLinesChangeNothing) {
+TEST_F(MachineCommandLine, RejectedCommandLinesChangeNothing) {
   TempDirectory dir;
   RecorderSession recorder(dir, L"0");
   const std::wstring results = QuoteArgument(dir.File(L"r.txt"));

@@ -10,6 +10,8 @@
 
 namespace {
 
+using MachineCommandLineFuzz = MachineTest;
+
 using KeySnapshot = std::map<std::wstring, RegistryValue>;
 
 KeySnapshot Snapshot(const wchar_t* subKey) {
@@ -30,7 +32,7 @@ KeySnapshot Snapshot(const wchar_t* subKey) {
   return snapshot;
 }
 
-TEST(MachineCommandLineFuzz, ExitCodesStayInRangeAndRejectionsChangeNothing) {
+TEST_F(MachineCommandLineFuzz, ExitCodesStayInRangeAndRejectionsChangeNothing) {
   TempDirectory dir;
   RecorderSession recorder(dir, L"");  // every netsh/PowerShell start exits 0
   // Generated values can become results paths; keep those files in dir.

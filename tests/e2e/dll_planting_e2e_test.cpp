@@ -7,6 +7,8 @@
 
 namespace {
 
+using MachineDllPlanting = MachineTest;
+
 // Wine prefers its built-in copies of system DLLs; native-first, as set here
 // for one program, is how Windows treats every DLL that is not a KnownDLL.
 // (Wine reads WINEDLLOVERRIDES from a child's Unix environment, so the
@@ -31,7 +33,7 @@ class ScopedNativeFirst {
   std::wstring key_;
 };
 
-TEST(MachineDllPlanting, PlantedDllNextToTheProgramIsNotLoaded) {
+TEST_F(MachineDllPlanting, PlantedDllNextToTheProgramIsNotLoaded) {
   TempDirectory dir;
   const std::wstring program = dir.File(L"UlvexSystemSetup.exe");
   const std::wstring control = dir.File(L"unprotected_broadcaster.exe");

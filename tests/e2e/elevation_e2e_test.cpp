@@ -6,12 +6,14 @@
 
 namespace {
 
+using MachineElevation = MachineTest;
+
 ProcessOutput RunProgramUnelevated(const std::wstring& arguments) {
   return RunCommandLine(QuoteArgument(ToolPath(L"test_unelevated_launcher.exe")) + L" " +
                         QuoteArgument(ProgramPath()) + L" " + arguments);
 }
 
-TEST(MachineElevation, NotElevatedRunsNoTaskAndWritesNoFile) {
+TEST_F(MachineElevation, NotElevatedRunsNoTaskAndWritesNoFile) {
   TempDirectory dir;
   RecorderSession recorder(dir, L"0");
   SetMachineString(kRunKey, L"UlvexHub", L"C:\\old\\hub.exe");
@@ -27,7 +29,7 @@ TEST(MachineElevation, NotElevatedRunsNoTaskAndWritesNoFile) {
   DeleteMachineValueForTest(kRunKey, L"UlvexHub");
 }
 
-TEST(MachineElevation, CommandLineIsCheckedBeforeElevation) {
+TEST_F(MachineElevation, CommandLineIsCheckedBeforeElevation) {
   const ProcessOutput run = RunProgramUnelevated(L"--firewall-add --nope");
   EXPECT_EQ(run.exitCode, 101u);
   EXPECT_EQ(run.err, "unknown argument: --nope\r\n");

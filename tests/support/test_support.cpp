@@ -1,7 +1,30 @@
 #include "test_support.h"
 
+#include <aclapi.h>
 #include <gtest/gtest.h>
 #include <sddl.h>
+
+namespace {
+
+// Written by scripts/wine-prefix.sh into the prefix it makes for the suite.
+constexpr wchar_t kThrowawayMarkKey[] = L"Software\\UlvexSystemSetupTests";
+constexpr wchar_t kThrowawayMarkValue[] = L"ThrowawayTestPrefix";
+
+bool IsSuitesThrowawayPrefix() {
+  // Real Windows is never a throwaway prefix, whatever its registry holds.
+  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  if (ntdll == nullptr || GetProcAddress(ntdll, "wine_get_version") == nullptr) return false;
+  return ReadMachineValue(kThrowawayMarkKey, kThrowawayMarkValue).has_value();
+}
+
+}  // namespace
+
+void MachineTest::SetUp() {
+  if (!IsSuitesThrowawayPrefix()) {
+    GTEST_SKIP() << "changes the machine: runs only in the test suite's own Wine prefix "
+                    "(ctest makes it)";
+  }
+}
 
 std::wstring BinDirectory() {
   wchar_t path[MAX_PATH];
@@ -23,28 +46,34 @@ TempDirectory::TempDirectory() {
           std::to_wstring(++counter);
   if (info) path_ += L"-" + FromUtf8(info->name()).substr(0, 40);
   RemoveTree(path_);
-  CreateDirectoryW(path_.c_str(), nullptr);
+  if (!CreateDirectoryW(path_.c_str(), nullptr)) {
+    ADD_FAILURE() << "cannot create " << ToUtf8(path_) << ": " << GetLastError();
+  }
 }
 
 TempDirectory::~TempDirectory() { RemoveTree(path_); }
 
 void RemoveTree(const std::wstring& path) {
-  WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      const std::wstring name = found.cFileName;
-      if (name == L"." || name == L"..") continue;
-      const std::wstring child = path + L"\\" + name;
-      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        RemoveTree(child);
-      } else {
-        SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileW(child.c_str());
-      }
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+      do {
+        const std::wstring name = found.cFileName;
+        if (name == L"." || name == L"..") continue;
+        const std::wstring child = path + L"\\" + name;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+          RemoveTree(child);
+        } else {
+          SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+          DeleteFileW(child.c_str());
+        }
+      } while (FindNextFileW(search, &found));
+      FindClose(search);
+    }
   }
+  // On a link this removes the link, not its target.
   RemoveDirectoryW(path.c_str());
 }
 
@@ -258,7 +287,7 @@ SettingChangeListener::SettingChangeListener(const TempDirectory& dir)
   CloseHandle(child.hThread);
   process_ = child.hProcess;
   const HANDLE waitFor[] = {ready_, process_};
-  EXPECT_EQ(WaitForMultipleObjects(2, waitFor, FALSE, 20000), WAIT_OBJECT_0)
+  EXPECT_EQ(WaitForMultipleObjects(2, waitFor, FALSE, 180000), WAIT_OBJECT_0)
       << "the listener did not come up";
 }
 
@@ -272,7 +301,7 @@ std::vector<std::string> SettingChangeListener::Stop() {
   std::vector<std::string> lines;
   if (!process_) return lines;
   SetEvent(stop_);
-  EXPECT_EQ(WaitForSingleObject(process_, 20000), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(process_, 180000), WAIT_OBJECT_0);
   DWORD exitCode = 1;
   GetExitCodeProcess(process_, &exitCode);
   EXPECT_EQ(exitCode, 0u) << "listener failed";
@@ -318,12 +347,25 @@ ScopedDenySetValue::ScopedDenySetValue(const wchar_t* subKey) {
   original_.resize(size);
   EXPECT_EQ(RegGetKeySecurity(key_, DACL_SECURITY_INFORMATION, original_.data(), &size),
             ERROR_SUCCESS);
-  // Deny KEY_SET_VALUE to Everyone; allow the rest.
-  PSECURITY_DESCRIPTOR deny = nullptr;
-  EXPECT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
-      L"D:P(D;;0x2;;;WD)(A;;KA;;;WD)", SDDL_REVISION_1, &deny, nullptr));
-  EXPECT_EQ(RegSetKeySecurity(key_, DACL_SECURITY_INFORMATION, deny), ERROR_SUCCESS);
-  LocalFree(deny);
+  BOOL present = FALSE, defaulted = FALSE;
+  PACL dacl = nullptr;
+  EXPECT_TRUE(GetSecurityDescriptorDacl(original_.data(), &present, &dacl, &defaulted));
+  // SetEntriesInAcl puts the deny entry ahead of the existing ones.
+  EXPLICIT_ACCESSW deny = {};
+  deny.grfAccessPermissions = KEY_SET_VALUE;
+  deny.grfAccessMode = DENY_ACCESS;
+  deny.grfInheritance = NO_INHERITANCE;
+  PSID everyone = nullptr;
+  EXPECT_TRUE(ConvertStringSidToSidW(L"S-1-1-0", &everyone));
+  BuildTrusteeWithSidW(&deny.Trustee, everyone);
+  PACL denied = nullptr;
+  EXPECT_EQ(SetEntriesInAclW(1, &deny, present ? dacl : nullptr, &denied), ERROR_SUCCESS);
+  SECURITY_DESCRIPTOR descriptor;
+  InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+  SetSecurityDescriptorDacl(&descriptor, TRUE, denied, FALSE);
+  EXPECT_EQ(RegSetKeySecurity(key_, DACL_SECURITY_INFORMATION, &descriptor), ERROR_SUCCESS);
+  LocalFree(denied);
+  LocalFree(everyone);
 }
 
 ScopedDenySetValue::~ScopedDenySetValue() {

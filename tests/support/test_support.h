@@ -1,5 +1,6 @@
 #pragma once
 
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <optional>
@@ -7,6 +8,16 @@
 #include <vector>
 
 #include "utf8.h"
+
+// Base of every test that changes the machine: the registry, key security,
+// files outside its own temporary folder, or the system's netsh and
+// PowerShell. Such a test runs only in the throwaway Wine prefix that the
+// CTest fixture makes and marks; anywhere else, a developer's own prefix or
+// real Windows included, it is skipped before it touches anything.
+class MachineTest : public testing::Test {
+ protected:
+  void SetUp() override;
+};
 
 // Folder of the running test executable; the program and the test tools are
 // built into the same folder.
@@ -28,6 +39,8 @@ class TempDirectory {
   std::wstring path_;
 };
 
+// Removes a folder and what it holds. A junction or symbolic link inside it
+// is removed itself; what it points to is never entered.
 void RemoveTree(const std::wstring& path);
 
 bool FileExists(const std::wstring& path);
@@ -155,7 +168,9 @@ class CapturedStream {
 DWORD CountOpenHandles();
 
 // While it lives, nobody may set or delete values of the HKLM key (the key
-// is created if missing); its own security is restored afterwards.
+// is created if missing): a deny entry goes in front of the key's own
+// entries, so no one gains any right, and its own security is restored
+// afterwards.
 class ScopedDenySetValue {
  public:
   explicit ScopedDenySetValue(const wchar_t* subKey);

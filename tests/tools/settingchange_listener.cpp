@@ -39,13 +39,21 @@ int wmain(int argc, wchar_t* argv[]) {
   if (window == nullptr) return 5;
   SetEvent(ready);
 
+  // Listens until told to stop, however long the test takes. Ending any other
+  // way is a failure: a test must not read "no broadcast" from a dead listener.
+  int exitCode = 0;
   for (;;) {
-    const DWORD woken = MsgWaitForMultipleObjects(1, &stop, FALSE, 30000, QS_ALLINPUT);
+    const DWORD woken = MsgWaitForMultipleObjects(1, &stop, FALSE, /*dwMilliseconds=*/1800000,
+                                                  QS_ALLINPUT);
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
-    if (woken != WAIT_OBJECT_0 + 1) break;  // stopped, timed out or failed
+    if (woken == WAIT_OBJECT_0) break;
+    if (woken != WAIT_OBJECT_0 + 1) {
+      exitCode = 6;
+      break;
+    }
   }
   DestroyWindow(window);
   std::fclose(g_log);
-  return 0;
+  return exitCode;
 }
