@@ -1,6 +1,6 @@
-// A rejected command line: exit code 101, the exact message (or none), and
-// nothing changed: no task line, no results file, no registry change, no
-// child process.
+// A rejected command line: exit code 101, the exact message (or none) as a
+// caller reads it from a pipe, and nothing changed: no task line, no results
+// file, no registry change, no child process.
 #include <gtest/gtest.h>
 
 #include "test_support.h"
@@ -53,6 +53,14 @@ TEST_F(MachineCommandLine, RejectedCommandLinesChangeNothing) {
       {L"--result " + results + allTasks + L" \"\"", "unknown argument: \r\n"},
       {L"--result " + results + allTasks + L" \"--bogus option\"",
        "unknown argument: --bogus option\r\n"},
+      // Beyond ASCII: whole, in UTF-8.
+      {L"--a\x20AC" L"b", "unknown argument: --a\xE2\x82\xAC" "b\r\n"},
+      {L"--\x65E5\x672C", "unknown argument: --\xE6\x97\xA5\xE6\x9C\xAC\r\n"},
+      {allTasks + L" --f\x00EFrewall-add", "unknown argument: --f\xC3\xAFrewall-add\r\n"},
+      {L"\"D:\\\x30C4\x30FC\x30EB\\\xD840\xDC0B \x8A2D\x5B9A.exe\"",
+       "unknown argument: D:\\\xE3\x83\x84\xE3\x83\xBC\xE3\x83\xAB\\\xF0\xA0\x80\x8B "
+       "\xE8\xA8\xAD\xE5\xAE\x9A.exe\r\n"},
+      {L"--x\xD800y", "unknown argument: --x\xEF\xBF\xBDy\r\n"},  // a lone surrogate
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(ToUtf8(c.arguments));

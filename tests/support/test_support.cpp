@@ -130,28 +130,51 @@ HANDLE CreateInheritableFile(const std::wstring& path) {
                      CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY, nullptr);
 }
 
+// Reads what the pipe holds now, without waiting for more.
+void DrainPipe(HANDLE pipe, std::string& into) {
+  DWORD available = 0;
+  while (PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) && available > 0) {
+    std::string chunk(available, '\0');
+    DWORD read = 0;
+    if (!ReadFile(pipe, chunk.data(), available, &read, nullptr)) break;
+    into.append(chunk.data(), read);
+  }
+}
+
 }  // namespace
 
 ProcessOutput RunCommandLine(const std::wstring& commandLine, DWORD timeoutMs) {
   TempDirectory capture;
-  const std::wstring outPath = capture.File(L"stdout"), errPath = capture.File(L"stderr");
+  const std::wstring outPath = capture.File(L"stdout");
   HANDLE out = CreateInheritableFile(outPath);
-  HANDLE err = CreateInheritableFile(errPath);
+  // Standard error through a pipe, as a calling program reads it. The pipe is
+  // drained while the child runs, and never read to its end: a process the
+  // child leaves behind may hold the pipe open.
+  SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+  HANDLE errRead = nullptr, errWrite = nullptr;
+  EXPECT_TRUE(CreatePipe(&errRead, &errWrite, &inherit, 0));
+  SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = nullptr;
   startup.hStdOutput = out;
-  startup.hStdError = err;
+  startup.hStdError = errWrite;
   PROCESS_INFORMATION child = {};
   std::wstring writable = commandLine;
   ProcessOutput result;
   if (CreateProcessW(nullptr, writable.data(), nullptr, nullptr, /*bInheritHandles=*/TRUE, 0,
                      nullptr, nullptr, &startup, &child)) {
-    if (WaitForSingleObject(child.hProcess, timeoutMs) != WAIT_OBJECT_0) {
-      TerminateProcess(child.hProcess, 0xDEAD);
-      ADD_FAILURE() << "timed out: " << ToUtf8(commandLine);
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    while (WaitForSingleObject(child.hProcess, 20) != WAIT_OBJECT_0) {
+      DrainPipe(errRead, result.err);
+      if (GetTickCount64() > deadline) {
+        TerminateProcess(child.hProcess, 0xDEAD);
+        ADD_FAILURE() << "timed out: " << ToUtf8(commandLine);
+        break;
+      }
     }
+    DrainPipe(errRead, result.err);
     GetExitCodeProcess(child.hProcess, &result.exitCode);
     CloseHandle(child.hThread);
     CloseHandle(child.hProcess);
@@ -159,9 +182,9 @@ ProcessOutput RunCommandLine(const std::wstring& commandLine, DWORD timeoutMs) {
     ADD_FAILURE() << "cannot start " << ToUtf8(commandLine) << ": " << GetLastError();
   }
   CloseHandle(out);
-  CloseHandle(err);
+  CloseHandle(errRead);
+  CloseHandle(errWrite);
   result.out = ReadBytes(outPath);
-  result.err = ReadBytes(errPath);
   return result;
 }
 
