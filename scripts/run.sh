@@ -6,13 +6,16 @@ set -eu
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 cmake -S . -B build-run --no-warn-unused-cli \
-  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DULVEX_BUILD_TESTS=OFF >/dev/null
-cmake --build build-run -j "$(nproc)" >/dev/null
+  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake >/dev/null
+cmake --build build-run -j "$(nproc)" --target UlvexSystemSetup test_recorder >/dev/null
 exe="$(pwd)/build-run/bin/UlvexSystemSetup.exe"
 prefix="$(pwd)/build-run/wineprefix"
-scripts/wine-prefix.sh setup "$prefix" >/dev/null
+# Wine's own netsh and PowerShell do nothing and succeed. The tests' recorder
+# stands in for both instead, so the firewall tasks show what they would run.
+scripts/wine-prefix.sh setup "$prefix" build-run/bin/test_recorder.exe >/dev/null
 trap 'scripts/wine-prefix.sh teardown "$prefix" >/dev/null' EXIT
-export WINEPREFIX="$prefix" WINEDEBUG=-all
+export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="netsh.exe=n;powershell.exe=n"
+export RECORDER_LOG='C:\recorded-commands.log'
 
 # printf, not echo: Windows paths are full of backslashes.
 run() {
@@ -22,6 +25,11 @@ run() {
   code=$?
   set -e
   printf 'exit code: %s\n' "$code"
+  log="$prefix/drive_c/recorded-commands.log"
+  if [ -f "$log" ]; then
+    echo "Under Wine the firewall tasks are shown, not carried out. Command lines started, in order:"
+    sed 's/^pid=[0-9]* flags=[0-9]* show=[0-9]* cmd=/  /' "$log"
+  fi
 }
 
 if [ $# -gt 0 ]; then
