@@ -54,26 +54,28 @@ TempDirectory::TempDirectory() {
 TempDirectory::~TempDirectory() { RemoveTree(path_); }
 
 void RemoveTree(const std::wstring& path) {
-  const DWORD attributes = GetFileAttributesW(path.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-      do {
-        const std::wstring name = found.cFileName;
-        if (name == L"." || name == L"..") continue;
-        const std::wstring child = path + L"\\" + name;
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-          RemoveTree(child);
-        } else {
-          SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-          DeleteFileW(child.c_str());
-        }
-      } while (FindNextFileW(search, &found));
-      FindClose(search);
-    }
+  // A junction or symbolic link (or nothing) is removed as it is: what it
+  // points to is never entered.
+  if (GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) {
+    RemoveDirectoryW(path.c_str());
+    return;
   }
-  // On a link this removes the link, not its target.
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      const std::wstring name = found.cFileName;
+      if (name == L"." || name == L"..") continue;
+      const std::wstring child = path + L"\\" + name;
+      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        RemoveTree(child);
+      } else {
+        SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(child.c_str());
+      }
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+  }
   RemoveDirectoryW(path.c_str());
 }
 
