@@ -6,6 +6,12 @@
 
 namespace {
 
+using MachineOpenXrRuntime = MachineTest;
+using MachineClearXrEnv = MachineTest;
+using MachineRegistryTasks = MachineTest;
+using MachineRemoveLegacyAutostart = MachineTest;
+using MachineResultsFile = MachineTest;
+
 constexpr char kBom[] = "\xEF\xBB\xBF";
 const std::vector<std::string> kEnvironmentBroadcast = {"wParam=0 lParam=Environment"};
 
@@ -17,7 +23,7 @@ void ExpectMachineString(const wchar_t* key, const wchar_t* name, const std::wst
   EXPECT_EQ(RegistryString(*value), expected);
 }
 
-TEST(MachineOpenXrRuntime, CreatesTheKeyAndStoresThePathExactlyAsGiven) {
+TEST_F(MachineOpenXrRuntime, CreatesTheKeyAndStoresThePathExactlyAsGiven) {
   DeleteMachineKeyForTest(L"SOFTWARE\\Khronos");
   // Not checked for existence, not normalised, not parsed.
   const std::wstring manifest = L"C:\\No Such\\r\x00FCntime \x2713.json";
@@ -28,7 +34,7 @@ TEST(MachineOpenXrRuntime, CreatesTheKeyAndStoresThePathExactlyAsGiven) {
   ExpectMachineString(kOpenXrKey, L"ActiveRuntime", manifest);
 }
 
-TEST(MachineOpenXrRuntime, SecondOfTwoPathsWins) {
+TEST_F(MachineOpenXrRuntime, SecondOfTwoPathsWins) {
   SetMachineString(kOpenXrKey, L"ActiveRuntime", L"C:\\before.json");
   const ProcessOutput run =
       RunProgram(L"--openxr-runtime C:\\first.json --openxr-runtime C:\\Rt\\second.json");
@@ -37,7 +43,7 @@ TEST(MachineOpenXrRuntime, SecondOfTwoPathsWins) {
   ExpectMachineString(kOpenXrKey, L"ActiveRuntime", L"C:\\Rt\\second.json");
 }
 
-TEST(MachineOpenXrRuntime, EmptyPathFailsWith87AndChangesNothing) {
+TEST_F(MachineOpenXrRuntime, EmptyPathFailsWith87AndChangesNothing) {
   SetMachineString(kOpenXrKey, L"ActiveRuntime", L"C:\\before.json");
   const ProcessOutput run = RunProgram(L"--openxr-runtime \"\"");
   EXPECT_EQ(run.exitCode, 1u);
@@ -45,7 +51,7 @@ TEST(MachineOpenXrRuntime, EmptyPathFailsWith87AndChangesNothing) {
   ExpectMachineString(kOpenXrKey, L"ActiveRuntime", L"C:\\before.json");
 }
 
-TEST(MachineClearXrEnv, DeletesOnlyTheMachineVariableAndAnnouncesIt) {
+TEST_F(MachineClearXrEnv, DeletesOnlyTheMachineVariableAndAnnouncesIt) {
   TempDirectory dir;
   SetMachineString(kEnvironmentKey, L"XR_RUNTIME_JSON", L"C:\\override.json");
   SetMachineString(kEnvironmentKey, L"ULVEX_TEST_NEIGHBOUR", L"stays");
@@ -65,7 +71,7 @@ TEST(MachineClearXrEnv, DeletesOnlyTheMachineVariableAndAnnouncesIt) {
   DeleteMachineValueForTest(kEnvironmentKey, L"ULVEX_TEST_NEIGHBOUR");
 }
 
-TEST(MachineClearXrEnv, AbsentVariableSucceedsAndStillAnnounces) {
+TEST_F(MachineClearXrEnv, AbsentVariableSucceedsAndStillAnnounces) {
   TempDirectory dir;
   DeleteMachineValueForTest(kEnvironmentKey, L"XR_RUNTIME_JSON");
   SettingChangeListener listener(dir);
@@ -76,7 +82,7 @@ TEST(MachineClearXrEnv, AbsentVariableSucceedsAndStillAnnounces) {
   EXPECT_EQ(run.out, "task=clear-xr-env ok=1 code=0\r\ntask=clear-xr-env ok=1 code=0\r\n");
 }
 
-TEST(MachineClearXrEnv, DeletionErrorIsReturnedAndNothingIsAnnounced) {
+TEST_F(MachineClearXrEnv, DeletionErrorIsReturnedAndNothingIsAnnounced) {
   TempDirectory dir;
   SetMachineString(kEnvironmentKey, L"XR_RUNTIME_JSON", L"C:\\override.json");
   ProcessOutput run;
@@ -94,7 +100,7 @@ TEST(MachineClearXrEnv, DeletionErrorIsReturnedAndNothingIsAnnounced) {
   DeleteMachineValueForTest(kEnvironmentKey, L"XR_RUNTIME_JSON");
 }
 
-TEST(MachineRegistryTasks, RegistryErrorsAreReportedUnchanged) {
+TEST_F(MachineRegistryTasks, RegistryErrorsAreReportedUnchanged) {
   SetMachineString(kRunKey, L"UlvexHub", L"C:\\old\\hub.exe");
   ProcessOutput run;
   {
@@ -109,7 +115,7 @@ TEST(MachineRegistryTasks, RegistryErrorsAreReportedUnchanged) {
   DeleteMachineValueForTest(kRunKey, L"UlvexHub");
 }
 
-TEST(MachineRegistryTasks, OpenXrRuntimeAndRemoveLegacyAutostartBroadcastNothing) {
+TEST_F(MachineRegistryTasks, OpenXrRuntimeAndRemoveLegacyAutostartBroadcastNothing) {
   TempDirectory dir;
   SetMachineString(kRunKey, L"UlvexHub", L"C:\\old\\hub.exe");
   SettingChangeListener listener(dir);
@@ -119,7 +125,7 @@ TEST(MachineRegistryTasks, OpenXrRuntimeAndRemoveLegacyAutostartBroadcastNothing
   EXPECT_EQ(run.exitCode, 0u);
 }
 
-TEST(MachineRemoveLegacyAutostart, DeletesOnlyTheMachineEntry) {
+TEST_F(MachineRemoveLegacyAutostart, DeletesOnlyTheMachineEntry) {
   SetMachineString(kRunKey, L"UlvexHub", L"C:\\old\\hub.exe");
   SetMachineString(kRunKey, L"OtherProduct", L"C:\\other.exe");
   SetRegistryString(HKEY_CURRENT_USER, kRunKey, L"UlvexHub", L"u");
@@ -134,7 +140,7 @@ TEST(MachineRemoveLegacyAutostart, DeletesOnlyTheMachineEntry) {
   DeleteMachineValueForTest(kRunKey, L"OtherProduct");
 }
 
-TEST(MachineRemoveLegacyAutostart, AbsentValueOrMissingKeyIsSuccess) {
+TEST_F(MachineRemoveLegacyAutostart, AbsentValueOrMissingKeyIsSuccess) {
   DeleteMachineValueForTest(kRunKey, L"UlvexHub");
   ProcessOutput run = RunProgram(L"--remove-legacy-autostart");
   EXPECT_EQ(run.exitCode, 0u);
@@ -150,7 +156,7 @@ TEST(MachineRemoveLegacyAutostart, AbsentValueOrMissingKeyIsSuccess) {
   DeleteMachineValueForTest(kRunKey, L"ULVEX_TEST");
 }
 
-TEST(MachineResultsFile, MiddleTaskFailsTheOthersStillRun) {
+TEST_F(MachineResultsFile, MiddleTaskFailsTheOthersStillRun) {
   TempDirectory dir;
   const std::wstring results = dir.File(L"setup results.txt");
   SetMachineString(kRunKey, L"UlvexHub", L"C:\\old\\hub.exe");
@@ -170,7 +176,7 @@ TEST(MachineResultsFile, MiddleTaskFailsTheOthersStillRun) {
   EXPECT_FALSE(ReadMachineValue(kRunKey, L"UlvexHub")) << "the task after the failure ran";
 }
 
-TEST(MachineResultsFile, FiveFailuresGiveMask31AndFiveLines) {
+TEST_F(MachineResultsFile, FiveFailuresGiveMask31AndFiveLines) {
   TempDirectory dir;
   const std::wstring results = dir.File(L"r.txt");
   std::wstring arguments = L"--result " + QuoteArgument(results);
@@ -186,7 +192,7 @@ TEST(MachineResultsFile, FiveFailuresGiveMask31AndFiveLines) {
   EXPECT_EQ(ReadBytes(results), expectedFile);
 }
 
-TEST(MachineResultsFile, ExistingFileIsTruncatedAndRewritten) {
+TEST_F(MachineResultsFile, ExistingFileIsTruncatedAndRewritten) {
   TempDirectory dir;
   const std::wstring results = dir.File(L"r.txt");
   WriteBytes(results, std::string(5000, 'x'));
@@ -196,7 +202,7 @@ TEST(MachineResultsFile, ExistingFileIsTruncatedAndRewritten) {
   EXPECT_EQ(ReadBytes(results), std::string(kBom) + "remove-legacy-autostart=ok\r\n");
 }
 
-TEST(MachineResultsFile, MissingDirectoryIsSkippedSilently) {
+TEST_F(MachineResultsFile, MissingDirectoryIsSkippedSilently) {
   TempDirectory dir;
   const std::wstring results = dir.File(L"no-such-dir\\r.txt");
   const ProcessOutput run = RunProgram(L"--result " + QuoteArgument(results) +
