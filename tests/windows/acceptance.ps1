@@ -32,12 +32,14 @@ $manifest = 'C:\Ulvex Acceptance\runtime.json'
 $failures = New-Object System.Collections.Generic.List[string]
 function Check([bool]$ok, [string]$what) { if (-not $ok) { $failures.Add($what) } }
 
-# -DisplayName takes wildcards; none of these names holds one.
-function Get-Rules([string]$displayName) { @(Get-NetFirewallRule -DisplayName $displayName -ErrorAction SilentlyContinue) }
+# A missing rule is an error unless silenced; -DisplayName takes wildcards, and
+# none of these names holds one. Callers count with @(), since a function's
+# output is unrolled.
+function Get-Rules([string]$displayName) { Get-NetFirewallRule -DisplayName $displayName -ErrorAction SilentlyContinue }
 
 # Firewall rules cannot be put back as they were, so none of ours may exist yet.
 foreach ($name in $portRule, $oldPortRule, $blockRule, $appRule) {
-    if ((Get-Rules $name).Count -ne 0) { Write-Host "acceptance: a rule named '$name' exists already"; exit 2 }
+    if (@(Get-Rules $name).Count -ne 0) { Write-Host "acceptance: a rule named '$name' exists already"; exit 2 }
 }
 # What it will touch, to put back afterwards.
 $savedXrEnv = [Environment]::GetEnvironmentVariable('XR_RUNTIME_JSON', 'Machine')
@@ -52,7 +54,7 @@ try {
     # As the older version made it: through netsh, the argument string passed as it stands.
     $netsh = Start-Process -FilePath "$env:SystemRoot\System32\netsh.exe" -Wait -PassThru -NoNewWindow -ArgumentList `
         "advfirewall firewall add rule name=`"$oldPortRule`" dir=in action=allow protocol=UDP localport=9000"
-    Check ($netsh.ExitCode -eq 0 -and (Get-Rules $oldPortRule).Count -eq 1) 'seeding the old UDP 9000 rule'
+    Check ($netsh.ExitCode -eq 0 -and @(Get-Rules $oldPortRule).Count -eq 1) 'seeding the old UDP 9000 rule'
     New-NetFirewallRule -DisplayName $blockRule -Direction Inbound -Action Block -Program $program | Out-Null
     [Environment]::SetEnvironmentVariable('XR_RUNTIME_JSON', 'C:\Ulvex Acceptance\override.json', 'Machine')
     New-ItemProperty -Path $runKey -Name UlvexHub -Value 'C:\Ulvex Acceptance\UlvexHub.exe' -PropertyType String -Force | Out-Null
@@ -66,7 +68,7 @@ try {
     $file = if (Test-Path -LiteralPath $results) { [IO.File]::ReadAllBytes($results) } else { [byte[]]@() }
     Check (($file -join ',') -eq ($expectedFile -join ',')) 'the results file: BOM, CR LF, five =ok lines'
 
-    $rules = Get-Rules $portRule
+    $rules = @(Get-Rules $portRule)
     Check ($rules.Count -eq 1) "exactly one '$portRule' rule (found $($rules.Count))"
     if ($rules.Count -eq 1) {
         $rule = $rules[0]
@@ -75,9 +77,9 @@ try {
         Check ("$($rule.Profile)" -eq 'Any') "the port rule covers every profile (was $($rule.Profile))"
         Check ("$($ports.Protocol)" -eq 'UDP' -and "$($ports.LocalPort)" -eq '47900') "the port rule is UDP 47900 (was $($ports.Protocol) $($ports.LocalPort))"
     }
-    Check ((Get-Rules $oldPortRule).Count -eq 0) "no '$oldPortRule' rule"
-    Check ((Get-Rules $blockRule).Count -eq 0) 'the blocking rule for the program is gone'
-    $rules = Get-Rules $appRule
+    Check (@(Get-Rules $oldPortRule).Count -eq 0) "no '$oldPortRule' rule"
+    Check (@(Get-Rules $blockRule).Count -eq 0) 'the blocking rule for the program is gone'
+    $rules = @(Get-Rules $appRule)
     Check ($rules.Count -eq 1) "exactly one '$appRule' rule (found $($rules.Count))"
     if ($rules.Count -eq 1) {
         $rule = $rules[0]
@@ -91,7 +93,7 @@ try {
 
     $out = @(& $Exe --firewall-add)
     Check ($LASTEXITCODE -eq 0) "a second --firewall-add exits 0 (was $LASTEXITCODE)"
-    Check ((Get-Rules $portRule).Count -eq 1) "still exactly one '$portRule' rule after a second --firewall-add"
+    Check (@(Get-Rules $portRule).Count -eq 1) "still exactly one '$portRule' rule after a second --firewall-add"
 }
 finally {
     foreach ($name in $portRule, $oldPortRule, $blockRule, $appRule) { Get-Rules $name | Remove-NetFirewallRule }
