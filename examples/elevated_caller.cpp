@@ -7,6 +7,7 @@
 #include <shellapi.h>
 
 #include <cstdio>
+#include <cwchar>
 #include <string>
 
 namespace {
