@@ -12,6 +12,13 @@ export WINEPREFIX="$2"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
+# Without address randomisation a new Wine process never has its heap where
+# Wine must map the shared user data (see tests/wine/wine-run.sh.in).
+fixed_heap="setarch -R"
+$fixed_heap true 2>/dev/null || fixed_heap=""
+wine() { $fixed_heap wine "$@"; }
+wineboot() { $fixed_heap wineboot "$@"; }
+
 case "$action" in
 setup)
   wineserver -k >/dev/null 2>&1 || true

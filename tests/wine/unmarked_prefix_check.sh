@@ -10,6 +10,10 @@ scripts="$(cd "$(dirname "$0")/../../scripts" && pwd)"
 "$scripts/wine-prefix.sh" setup "$prefix" >/dev/null
 trap '"$scripts/wine-prefix.sh" teardown "$prefix" >/dev/null' EXIT
 export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# Fixed heap placement where allowed, as in wine-run.sh.
+fixed_heap="setarch -R"
+$fixed_heap true 2>/dev/null || fixed_heap=""
+wine() { $fixed_heap wine "$@"; }
 
 seed() { wine reg add "$1" /v "$2" /d "$3" /f </dev/null >/dev/null 2>&1; }
 wine reg add 'HKLM\SOFTWARE\Khronos\Vulkan\Drivers' /v 'C:\Drivers\vk_icd.json' /t REG_DWORD /d 0 \
