@@ -1,7 +1,8 @@
-# Runs all five tasks of UlvexSystemSetup.exe on a disposable Windows machine,
+# Runs every task of UlvexSystemSetup.exe on a disposable Windows machine,
 # against the real netsh and PowerShell, and checks each effect with the
-# platform's own cmdlets. It changes the machine's firewall and registry, and
-# puts back what it recorded and removes what it made, on every path.
+# platform's own cmdlets: first the install tasks, then the uninstall tasks.
+# It changes the machine's firewall and registry, and puts back what it
+# recorded and removes what it made, on every path.
 #   powershell -File acceptance.ps1 -DisposableMachine -Exe <UlvexSystemSetup.exe>
 # Windows PowerShell 5.1, no extra modules. Exits 1 naming each failed check.
 param([switch]$DisposableMachine, [Parameter(Mandatory = $true)][string]$Exe)
@@ -21,26 +22,50 @@ $Exe = (Resolve-Path -LiteralPath $Exe).Path
 $portRule = 'Ulvex Eyetracking (UDP 47900)'
 $oldPortRule = 'Ulvex Eyetracking (UDP 9000)'
 $blockRule = 'Ulvex acceptance block'
-$appName = "O'Brien Tool"   # a space and an apostrophe
+# An apostrophe for the quoting, brackets for the wildcard escaping; the decoy
+# is what the unescaped name would match as a pattern.
+$appName = "O'Brien [x64] Tool"
 $appRule = "ULVEX $appName"
+$decoyRule = "ULVEX O'Brien x Tool"
+$ruleNames = $portRule, $oldPortRule, $blockRule, $appRule, $decoyRule
+$anyProfile = 'Any', 'Domain, Private, Public'   # how profile=any may read back
 $runKey = 'HKLM:\Software\Microsoft\Windows\CurrentVersion\Run'
 $openXrKeys = 'HKLM:\SOFTWARE\Khronos', 'HKLM:\SOFTWARE\Khronos\OpenXR', 'HKLM:\SOFTWARE\Khronos\OpenXR\1'
-$folder = Join-Path $env:TEMP ('ulvex acceptance ' + [guid]::NewGuid())
-$program = Join-Path $folder "$appName.exe"
-$results = Join-Path $folder 'results.txt'
+# Paths with brackets go only to .NET and -LiteralPath, which take no wildcards.
+$folder = [IO.Path]::Combine($env:TEMP, "ulvex acceptance [$([guid]::NewGuid())]")
+$program = [IO.Path]::Combine($folder, "$appName.exe")
+$otherProgram = "$env:SystemRoot\System32\hostname.exe"
+$results = [IO.Path]::Combine($folder, 'results.txt')
+$plant = [IO.Path]::Combine($env:TEMP, "ulvex plant $([guid]::NewGuid())")
+$marker = [IO.Path]::Combine($plant, 'planted.txt')
 $manifest = 'C:\Ulvex Acceptance\runtime.json'
 $failures = New-Object System.Collections.Generic.List[string]
 function Check([bool]$ok, [string]$what) { if (-not $ok) { $failures.Add($what) } }
 
-# A missing rule is an error unless silenced; -DisplayName takes wildcards, and
-# none of these names holds one. Callers count with @(), since a function's
-# output is unrolled.
-function Get-Rules([string]$displayName) { Get-NetFirewallRule -DisplayName $displayName -ErrorAction SilentlyContinue }
+# -DisplayName takes a wildcard pattern and our names hold brackets. An exact
+# comparison keeps these look-ups independent of the escaping the program
+# relies on. Callers count with @(), since a function's output is unrolled.
+function Get-Rules([string]$displayName) { Get-NetFirewallRule -All | Where-Object { $_.DisplayName -ceq $displayName } }
+function Test-ForProgram($rule) { ($rule | Get-NetFirewallApplicationFilter).Program -eq $program }
+
+# Runs the program; it must exit 0 and print an ok line for each task, in order.
+function Invoke-Ok([string]$what, [string[]]$tasks, [string[]]$arguments) {
+    $out = @(& $Exe @arguments)
+    Check ($LASTEXITCODE -eq 0) "$what exits 0 (was $LASTEXITCODE)"
+    $expected = $tasks | ForEach-Object { "task=$_ ok=1 code=0" }
+    Check (($out -join "`n") -ceq ($expected -join "`n")) "$what prints an ok line per task (were: $($out -join ' | '))"
+}
+
+# As an older version made it: through netsh, the argument string passed as it stands.
+function Add-OldPortRule {
+    $netsh = Start-Process -FilePath "$env:SystemRoot\System32\netsh.exe" -Wait -PassThru -NoNewWindow -ArgumentList `
+        "advfirewall firewall add rule name=`"$oldPortRule`" dir=in action=allow protocol=UDP localport=9000"
+    Check ($netsh.ExitCode -eq 0 -and @(Get-Rules $oldPortRule).Count -eq 1) 'seeding the old UDP 9000 rule'
+}
 
 # Firewall rules cannot be put back as they were, so none of ours may exist yet.
-foreach ($name in $portRule, $oldPortRule, $blockRule, $appRule) {
-    if (@(Get-Rules $name).Count -ne 0) { Write-Host "acceptance: a rule named '$name' exists already"; exit 2 }
-}
+$existing = @(Get-NetFirewallRule -All | Where-Object { $ruleNames -ccontains $_.DisplayName })
+if ($existing.Count -ne 0) { Write-Host "acceptance: a rule named '$($existing[0].DisplayName)' exists already"; exit 2 }
 # What it will touch, to put back afterwards.
 $savedXrEnv = [Environment]::GetEnvironmentVariable('XR_RUNTIME_JSON', 'Machine')
 $savedHub = (Get-ItemProperty -Path $runKey -Name UlvexHub -ErrorAction SilentlyContinue).UlvexHub
@@ -49,21 +74,28 @@ $firstMissingKey = $openXrKeys | Where-Object { -not (Test-Path -LiteralPath $_)
 
 try {
     # What an older version and the person's machine leave behind.
-    New-Item -ItemType Directory -Path $folder | Out-Null
-    Copy-Item -LiteralPath "$env:SystemRoot\System32\hostname.exe" -Destination $program
-    # As the older version made it: through netsh, the argument string passed as it stands.
-    $netsh = Start-Process -FilePath "$env:SystemRoot\System32\netsh.exe" -Wait -PassThru -NoNewWindow -ArgumentList `
-        "advfirewall firewall add rule name=`"$oldPortRule`" dir=in action=allow protocol=UDP localport=9000"
-    Check ($netsh.ExitCode -eq 0 -and @(Get-Rules $oldPortRule).Count -eq 1) 'seeding the old UDP 9000 rule'
+    [IO.Directory]::CreateDirectory($folder) | Out-Null
+    [IO.File]::Copy($otherProgram, $program)
+    Add-OldPortRule
     New-NetFirewallRule -DisplayName $blockRule -Direction Inbound -Action Block -Program $program | Out-Null
+    New-NetFirewallRule -DisplayName $appRule -Direction Inbound -Action Allow -Program $otherProgram | Out-Null
+    New-NetFirewallRule -DisplayName $decoyRule -Direction Inbound -Action Allow -Program $program | Out-Null
     [Environment]::SetEnvironmentVariable('XR_RUNTIME_JSON', 'C:\Ulvex Acceptance\override.json', 'Machine')
     New-ItemProperty -Path $runKey -Name UlvexHub -Value 'C:\Ulvex Acceptance\UlvexHub.exe' -PropertyType String -Force | Out-Null
 
-    $out = @(& $Exe --result $results --firewall-add --firewall-app $program --openxr-runtime $manifest --clear-xr-env --remove-legacy-autostart)
-    Check ($LASTEXITCODE -eq 0) "exit code 0 (was $LASTEXITCODE)"
+    # A command file first on PATH must not answer for a firewall cmdlet in the
+    # program's PowerShell, which inherits this environment.
+    [IO.Directory]::CreateDirectory($plant) | Out-Null
+    $planted = [IO.Path]::Combine($plant, 'Get-NetFirewallApplicationFilter.cmd')
+    [IO.File]::WriteAllText($planted, "@echo planted> `"$marker`"`r`n", [Text.Encoding]::ASCII)
+    $savedPath = $env:PATH
+    $env:PATH = "$plant;$savedPath"
     $tasks = 'firewall-add', 'firewall-app', 'openxr-runtime', 'clear-xr-env', 'remove-legacy-autostart'
-    $expectedOut = $tasks | ForEach-Object { "task=$_ ok=1 code=0" }
-    Check (($out -join "`n") -ceq ($expectedOut -join "`n")) "the five task lines (were: $($out -join ' | '))"
+    try {
+        Invoke-Ok 'the install run' $tasks @('--result', $results, '--firewall-add', '--firewall-app', $program,
+            '--openxr-runtime', $manifest, '--clear-xr-env', '--remove-legacy-autostart')
+    } finally { $env:PATH = $savedPath }
+    Check (-not (Test-Path -LiteralPath $marker)) 'the command file planted on PATH did not run'
     $expectedFile = [byte[]](0xEF, 0xBB, 0xBF) + [Text.Encoding]::ASCII.GetBytes((($tasks | ForEach-Object { "$_=ok`r`n" }) -join ''))
     $file = if (Test-Path -LiteralPath $results) { [IO.File]::ReadAllBytes($results) } else { [byte[]]@() }
     Check (($file -join ',') -eq ($expectedFile -join ',')) 'the results file: BOM, CR LF, five =ok lines'
@@ -74,29 +106,57 @@ try {
         $rule = $rules[0]
         $ports = $rule | Get-NetFirewallPortFilter
         Check ("$($rule.Direction)" -eq 'Inbound' -and "$($rule.Action)" -eq 'Allow' -and "$($rule.Enabled)" -eq 'True') 'the port rule is an enabled inbound allow rule'
-        Check ("$($rule.Profile)" -eq 'Any') "the port rule covers every profile (was $($rule.Profile))"
+        Check ($anyProfile -contains "$($rule.Profile)") "the port rule covers every profile (was $($rule.Profile))"
         Check ("$($ports.Protocol)" -eq 'UDP' -and "$($ports.LocalPort)" -eq '47900') "the port rule is UDP 47900 (was $($ports.Protocol) $($ports.LocalPort))"
     }
     Check (@(Get-Rules $oldPortRule).Count -eq 0) "no '$oldPortRule' rule"
     Check (@(Get-Rules $blockRule).Count -eq 0) 'the blocking rule for the program is gone'
     $rules = @(Get-Rules $appRule)
-    Check ($rules.Count -eq 1) "exactly one '$appRule' rule (found $($rules.Count))"
+    Check ($rules.Count -eq 1) "exactly one '$appRule' rule, the older one for another program gone (found $($rules.Count))"
     if ($rules.Count -eq 1) {
         $rule = $rules[0]
         Check ("$($rule.Direction)" -eq 'Inbound' -and "$($rule.Action)" -eq 'Allow' -and "$($rule.Enabled)" -eq 'True') 'the program rule is an enabled inbound allow rule'
-        Check (($rule | Get-NetFirewallApplicationFilter).Program -eq $program) 'the program rule is for the program'
+        Check ($anyProfile -contains "$($rule.Profile)") "the program rule covers every profile (was $($rule.Profile))"
+        Check (Test-ForProgram $rule) "the program rule is for the program (was $(($rule | Get-NetFirewallApplicationFilter).Program))"
     }
+    Check (@(Get-Rules $decoyRule).Count -eq 1) "the rule '$decoyRule' is still there"
     $runtime = (Get-ItemProperty -Path $openXrKeys[2] -Name ActiveRuntime -ErrorAction SilentlyContinue).ActiveRuntime
     Check ($runtime -ceq $manifest) "ActiveRuntime is the manifest (was '$runtime')"
     Check ($null -eq [Environment]::GetEnvironmentVariable('XR_RUNTIME_JSON', 'Machine')) 'the machine XR_RUNTIME_JSON is gone'
     Check ($null -eq (Get-ItemProperty -Path $runKey -Name UlvexHub -ErrorAction SilentlyContinue)) 'the UlvexHub Run value is gone'
 
-    $out = @(& $Exe --firewall-add)
-    Check ($LASTEXITCODE -eq 0) "a second --firewall-add exits 0 (was $LASTEXITCODE)"
+    Invoke-Ok 'a second --firewall-add' @('firewall-add') @('--firewall-add')
     Check (@(Get-Rules $portRule).Count -eq 1) "still exactly one '$portRule' rule after a second --firewall-add"
+
+    # Uninstall. Another runtime's manifest leaves ours in place.
+    Invoke-Ok 'removing another runtime' @('openxr-runtime-remove') @('--openxr-runtime-remove', 'C:\Ulvex Acceptance\other.json')
+    $runtime = (Get-ItemProperty -Path $openXrKeys[2] -Name ActiveRuntime -ErrorAction SilentlyContinue).ActiveRuntime
+    Check ($runtime -ceq $manifest) "ActiveRuntime is still the manifest after removing another runtime (was '$runtime')"
+    # The old port rule again, and a rule of the program's name for another program, which must stay.
+    Add-OldPortRule
+    New-NetFirewallRule -DisplayName $appRule -Direction Inbound -Action Allow -Program $otherProgram | Out-Null
+    $before = @(Get-NetFirewallRule -All)
+    $gone = @($before | Where-Object {
+            (@($portRule, $oldPortRule) -ccontains $_.DisplayName) -or ($_.DisplayName -ceq $appRule -and (Test-ForProgram $_))
+        } | ForEach-Object { $_.Name })
+    Check ($gone.Count -eq 3) "before the uninstall run: the two port rules and the program's rule (found $($gone.Count))"
+    $uninstallTasks = 'firewall-remove', 'firewall-app-remove', 'openxr-runtime-remove'
+    $uninstall = @('--firewall-remove', '--firewall-app-remove', $program, '--openxr-runtime-remove', $manifest.ToUpperInvariant())
+    Invoke-Ok 'the uninstall run' $uninstallTasks $uninstall
+    $after = @(Get-NetFirewallRule -All)
+    $beforeNames = @($before | ForEach-Object { $_.Name })
+    $afterNames = @($after | ForEach-Object { $_.Name })
+    $left = @($after | Where-Object { $gone -contains $_.Name } | ForEach-Object { $_.DisplayName })
+    Check ($left.Count -eq 0) "the two port rules and the program's rule are gone (left: $($left -join ', '))"
+    $lost = @($before | Where-Object { $gone -notcontains $_.Name -and $afterNames -notcontains $_.Name } | ForEach-Object { $_.DisplayName })
+    $added = @($after | Where-Object { $beforeNames -notcontains $_.Name } | ForEach-Object { $_.DisplayName })
+    Check ($lost.Count -eq 0 -and $added.Count -eq 0) ("every other rule stays, the decoy and the other program's rule " +
+        "among them (lost: $($lost -join ', '); added: $($added -join ', '))")
+    Check ($null -eq (Get-ItemProperty -Path $openXrKeys[2] -Name ActiveRuntime -ErrorAction SilentlyContinue)) 'ActiveRuntime is gone (named in other letter case)'
+    Invoke-Ok 'a second uninstall run' $uninstallTasks $uninstall
 }
 finally {
-    foreach ($name in $portRule, $oldPortRule, $blockRule, $appRule) { Get-Rules $name | Remove-NetFirewallRule }
+    @(Get-NetFirewallRule -All | Where-Object { $ruleNames -ccontains $_.DisplayName }) | Remove-NetFirewallRule
     [Environment]::SetEnvironmentVariable('XR_RUNTIME_JSON', $savedXrEnv, 'Machine')
     if ($null -ne $savedHub) {
         New-ItemProperty -Path $runKey -Name UlvexHub -Value $savedHub -PropertyType String -Force | Out-Null
@@ -110,7 +170,7 @@ finally {
     } else {
         Remove-ItemProperty -Path $openXrKeys[2] -Name ActiveRuntime -ErrorAction SilentlyContinue
     }
-    Remove-Item -LiteralPath $folder -Recurse -Force -ErrorAction SilentlyContinue
+    foreach ($dir in $folder, $plant) { if ([IO.Directory]::Exists($dir)) { [IO.Directory]::Delete($dir, $true) } }
 }
 
 if ($failures.Count -gt 0) {
