@@ -27,8 +27,9 @@ run() {
   printf 'exit code: %s\n' "$code"
   log="$prefix/drive_c/recorded-commands.log"
   if [ -f "$log" ]; then
-    echo "Under Wine the firewall tasks are shown, not carried out. Command lines started, in order:"
-    sed 's/^pid=[0-9]* flags=[0-9]* show=[0-9]* cmd=/  /' "$log"
+    echo "Under Wine the firewall tasks are shown, not carried out. Command lines started, in order,"
+    echo "each with the folder it started in:"
+    sed -E 's/^pid=[0-9]+ flags=[0-9]+ show=[0-9]+ console=[0-9]+ window=[0-9]+ cwd=(.*) cmd=/  in \1: /' "$log"
   fi
 }
 
@@ -45,8 +46,8 @@ wine reg add 'HKLM\Software\Microsoft\Windows\CurrentVersion\Run' \
 echo "Before: XR_RUNTIME_JSON and the UlvexHub autostart entry are set."
 run --result 'C:\results.txt' --openxr-runtime 'C:\Rt\runtime.json' --clear-xr-env \
   --remove-legacy-autostart --openxr-runtime ''
-echo "Results file (bytes; EF BB BF is the UTF-8 byte-order mark):"
-od -An -c "$prefix/drive_c/results.txt"
+echo "Results file (bytes in hex; EF BB BF is the UTF-8 byte-order mark):"
+od -An -tx1 "$prefix/drive_c/results.txt"
 show_value() {
   if out=$(wine reg query "$1" /v "$2" 2>/dev/null); then
     printf '%s\n' "$out" | tr -d '\r' | grep -v -e '^$'
@@ -58,3 +59,10 @@ echo "Registry afterwards:"
 show_value 'HKLM\SOFTWARE\Khronos\OpenXR\1' ActiveRuntime
 show_value 'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment' XR_RUNTIME_JSON
 show_value 'HKLM\Software\Microsoft\Windows\CurrentVersion\Run' UlvexHub
+
+echo "Undo: a removal naming another manifest keeps ActiveRuntime;"
+echo "one naming the same manifest in other letter case removes it."
+run --openxr-runtime-remove 'C:\Other\runtime.json'
+show_value 'HKLM\SOFTWARE\Khronos\OpenXR\1' ActiveRuntime
+run --openxr-runtime-remove 'c:\rt\RUNTIME.JSON'
+show_value 'HKLM\SOFTWARE\Khronos\OpenXR\1' ActiveRuntime
