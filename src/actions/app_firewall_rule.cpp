@@ -2,26 +2,6 @@
 
 #include <windows.h>
 
-#include "actions/process_runner.h"
-
-namespace {
-
-bool IsPowerShellSingleQuote(wchar_t c) {
-  return c == L'\'' || c == L'\x2018' || c == L'\x2019' || c == L'\x201A' || c == L'\x201B';
-}
-
-}  // namespace
-
-std::wstring QuotePowerShellLiteral(std::wstring_view text) {
-  std::wstring quoted = L"'";
-  for (const wchar_t c : text) {
-    if (IsPowerShellSingleQuote(c)) quoted += c;
-    quoted += c;
-  }
-  quoted += L'\'';
-  return quoted;
-}
-
 std::wstring ApplicationRuleDisplayName(std::wstring_view programPath) {
   const std::size_t separator = programPath.find_last_of(L"\\/");
   std::wstring_view fileName =
@@ -31,24 +11,40 @@ std::wstring ApplicationRuleDisplayName(std::wstring_view programPath) {
 }
 
 std::wstring BuildApplicationRuleScript(std::wstring_view programPath) {
-  const std::wstring displayName = QuotePowerShellLiteral(ApplicationRuleDisplayName(programPath));
-  return L"$ErrorActionPreference='Stop'; $p=" + QuotePowerShellLiteral(programPath) + L"; " +
-         L"Get-NetFirewallApplicationFilter -Program $p -ErrorAction SilentlyContinue | "
-         L"Get-NetFirewallRule | Where-Object { $_.Action -eq 'Block' } | Remove-NetFirewallRule; " +
-         L"Get-NetFirewallRule -DisplayName " + displayName +
+  const std::wstring displayName = ApplicationRuleDisplayName(programPath);
+  // The look-ups take patterns: they get an escaped copy where the text holds
+  // a pattern character, and the plain $p otherwise.
+  const std::wstring escapedPath = EscapeWildcardPattern(programPath);
+  const std::wstring lookUpPath =
+      escapedPath == programPath ? L"$p" : QuotePowerShellLiteral(escapedPath);
+  return kPowerShellPrologue + (L"$p=" + QuotePowerShellLiteral(programPath)) + L"; " +
+         L"Get-NetFirewallApplicationFilter -Program " + lookUpPath +
+         L" -ErrorAction SilentlyContinue | Get-NetFirewallRule | "
+         L"Where-Object { $_.Action -eq 'Block' } | Remove-NetFirewallRule; " +
+         L"Get-NetFirewallRule -DisplayName " +
+         QuotePowerShellLiteral(EscapeWildcardPattern(displayName)) +
          L" -ErrorAction SilentlyContinue | Remove-NetFirewallRule; " +
-         L"New-NetFirewallRule -DisplayName " + displayName +
+         L"New-NetFirewallRule -DisplayName " + QuotePowerShellLiteral(displayName) +
          L" -Program $p -Direction Inbound -Action Allow -Profile Any -Enabled True | Out-Null";
+}
+
+std::wstring BuildApplicationRuleRemovalScript(std::wstring_view programPath) {
+  return kPowerShellPrologue + (L"$p=" + QuotePowerShellLiteral(programPath)) + L"; " +
+         RemoveRulesNamedScript(
+             ApplicationRuleDisplayName(programPath),
+             L" | Where-Object { ($_ | Get-NetFirewallApplicationFilter).Program -eq $p }");
 }
 
 ResultCode AllowApplicationThroughFirewall(const std::wstring& programPath) {
   if (programPath.empty() || GetFileAttributesW(programPath.c_str()) == INVALID_FILE_ATTRIBUTES) {
     return ERROR_FILE_NOT_FOUND;
   }
-  const std::wstring commandLine =
-      L"\"" + GetSystemDirectoryPath() +
-      L"\\WindowsPowerShell\\v1.0\\powershell.exe\" -NoProfile -NonInteractive "
-      L"-ExecutionPolicy Bypass -Command \"" +
-      BuildApplicationRuleScript(programPath) + L"\"";
-  return RunHidden(commandLine, kPowerShellTimeoutMs);
+  return RunPowerShellScript(BuildApplicationRuleScript(programPath));
+}
+
+ResultCode RemoveApplicationFromFirewall(const std::wstring& programPath) {
+  if (programPath.empty() || programPath.find(L'"') != std::wstring::npos) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  return RunPowerShellScript(BuildApplicationRuleRemovalScript(programPath));
 }

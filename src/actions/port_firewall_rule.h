@@ -11,3 +11,8 @@ inline constexpr unsigned long kNetshTimeoutMs = 60000;
 // the add run's code; the deletes fail harmlessly when there is nothing to
 // delete.
 ResultCode AddPortFirewallRule(const std::wstring& unused);
+
+// Removes both eye-tracking port rules through PowerShell: netsh exits 1 both
+// when nothing matches and when it fails, PowerShell tells the two apart.
+// 0 also when there were none.
+ResultCode RemovePortFirewallRules(const std::wstring& unused);

@@ -23,11 +23,14 @@ ResultCode RunHidden(const std::wstring& commandLine, DWORD timeoutMs) {
   startup.cb = sizeof(startup);
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = SW_HIDE;
+  // Our own current folder is often one the person can write to; a DLL a
+  // child loads by name must not be looked for there.
+  const std::wstring systemDirectory = GetSystemDirectoryPath();
   PROCESS_INFORMATION started = {};
   if (!CreateProcessW(/*lpApplicationName=*/nullptr, writableCommandLine.data(),
                       /*lpProcessAttributes=*/nullptr, /*lpThreadAttributes=*/nullptr,
                       /*bInheritHandles=*/FALSE, CREATE_NO_WINDOW, /*lpEnvironment=*/nullptr,
-                      /*lpCurrentDirectory=*/nullptr, &startup, &started)) {
+                      systemDirectory.c_str(), &startup, &started)) {
     return GetLastError();
   }
   // Declared in this order so the thread handle is closed before the process.

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <cwchar>
+
 #include "unique_resource.h"
 
 namespace {
@@ -39,6 +41,27 @@ void BroadcastEnvironmentChange() {
   // user32 is left loaded for the rest of this short-lived process.
 }
 
+// The text of a REG_SZ value up to its first zero; empty for a value of
+// another type, which this program never writes.
+LSTATUS ReadMachineString(const wchar_t* subKey, const wchar_t* valueName, std::wstring& text) {
+  UniqueRegistryKey key;
+  LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, subKey, /*ulOptions=*/0,
+                                 KEY_WOW64_64KEY | KEY_QUERY_VALUE, key.Put());
+  DWORD type = REG_NONE;
+  DWORD byteCount = 0;
+  if (status == ERROR_SUCCESS) {
+    status = RegQueryValueExW(key.Get(), valueName, /*lpReserved=*/nullptr, &type,
+                              /*lpData=*/nullptr, &byteCount);
+  }
+  if (status != ERROR_SUCCESS) return status;
+  // One unit more than the value holds, so the text always ends in a zero.
+  text.assign(byteCount / sizeof(wchar_t) + 1, L'\0');
+  status = RegQueryValueExW(key.Get(), valueName, /*lpReserved=*/nullptr, &type,
+                            reinterpret_cast<BYTE*>(text.data()), &byteCount);
+  text.resize(type == REG_SZ ? std::wcslen(text.c_str()) : 0);
+  return status;
+}
+
 }  // namespace
 
 ResultCode DeleteMachineValue(const wchar_t* subKey, const wchar_t* valueName) {
@@ -63,6 +86,22 @@ ResultCode SetOpenXrActiveRuntime(const std::wstring& manifestPath) {
   return static_cast<ResultCode>(RegSetValueExW(
       key.Get(), kOpenXrActiveRuntimeValue, /*Reserved=*/0, REG_SZ,
       reinterpret_cast<const BYTE*>(manifestPath.c_str()), byteCount));
+}
+
+ResultCode RemoveOpenXrActiveRuntime(const std::wstring& manifestPath) {
+  if (manifestPath.empty()) return ERROR_INVALID_PARAMETER;
+  std::wstring current;
+  const LSTATUS read = ReadMachineString(kOpenXrKey, kOpenXrActiveRuntimeValue, current);
+  if (read == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;  // no key, or no value
+  if (read != ERROR_SUCCESS) return static_cast<ResultCode>(read);
+  // A runtime chosen since, by the person or another installer, stays. Paths
+  // are compared as Windows compares them: ordinal, ignoring letter case.
+  if (CompareStringOrdinal(current.c_str(), static_cast<int>(current.size()), manifestPath.c_str(),
+                           static_cast<int>(manifestPath.size()),
+                           /*bIgnoreCase=*/TRUE) != CSTR_EQUAL) {
+    return ERROR_SUCCESS;
+  }
+  return DeleteMachineValue(kOpenXrKey, kOpenXrActiveRuntimeValue);
 }
 
 ResultCode ClearXrRuntimeEnvironment(const std::wstring&) {

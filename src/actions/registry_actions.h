@@ -8,5 +8,8 @@
 ResultCode DeleteMachineValue(const wchar_t* subKey, const wchar_t* valueName);
 
 ResultCode SetOpenXrActiveRuntime(const std::wstring& manifestPath);
+// Deletes ActiveRuntime only while it still names this manifest (ignoring
+// letter case); another runtime, an absent value or a missing key: 0.
+ResultCode RemoveOpenXrActiveRuntime(const std::wstring& manifestPath);
 ResultCode ClearXrRuntimeEnvironment(const std::wstring& unused);
 ResultCode RemoveLegacyAutostart(const std::wstring& unused);

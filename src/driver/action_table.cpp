@@ -12,6 +12,9 @@ constexpr TaskAction kActionTable[] = {
     {L"openxr-runtime", &SetOpenXrActiveRuntime},
     {L"clear-xr-env", &ClearXrRuntimeEnvironment},
     {L"remove-legacy-autostart", &RemoveLegacyAutostart},
+    {L"firewall-remove", &RemovePortFirewallRules},
+    {L"firewall-app-remove", &RemoveApplicationFromFirewall},
+    {L"openxr-runtime-remove", &RemoveOpenXrActiveRuntime},
 };
 
 }  // namespace

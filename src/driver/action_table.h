@@ -10,7 +10,7 @@ struct TaskAction {
   ActionFunction action;
 };
 
-// The five tasks this program knows, in lookup order.
+// The tasks this program knows, in lookup order.
 std::span<const TaskAction> DefaultActionTable();
 
 // nullptr when no entry has exactly this name.

@@ -23,11 +23,15 @@ constexpr OptionEntry kOptions[] = {
     {L"--openxr-runtime", L"openxr-runtime", true},
     {L"--clear-xr-env", L"clear-xr-env", false},
     {L"--remove-legacy-autostart", L"remove-legacy-autostart", false},
+    {L"--firewall-remove", L"firewall-remove", false},
+    {L"--firewall-app-remove", L"firewall-app-remove", true},
+    {L"--openxr-runtime-remove", L"openxr-runtime-remove", true},
 };
 
 constexpr wchar_t kUsage[] =
     L"usage: UlvexSystemSetup [--result <file>] [--firewall-add] [--firewall-app <exe>] "
-    L"[--openxr-runtime <manifest>] [--clear-xr-env] [--remove-legacy-autostart]\n";
+    L"[--openxr-runtime <manifest>] [--clear-xr-env] [--remove-legacy-autostart] "
+    L"[--firewall-remove] [--firewall-app-remove <exe>] [--openxr-runtime-remove <manifest>]\n";
 
 const OptionEntry* FindOption(std::wstring_view argument) {
   for (const OptionEntry& entry : kOptions) {

@@ -1,6 +1,7 @@
 #include "driver/results_file.h"
 
 #include <cstdio>
+#include <cwchar>
 
 #include "unique_resource.h"
 

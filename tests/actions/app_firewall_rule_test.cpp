@@ -53,7 +53,8 @@ TEST(ApplicationRuleDisplayName, UsesTheFileNameLessItsLastFourCharacters) {
 
 TEST(BuildApplicationRuleScript, IsExactForAPlainPath) {
   EXPECT_EQ(BuildApplicationRuleScript(L"C:\\Apps\\Viewer.exe"),
-            L"$ErrorActionPreference='Stop'; $p='C:\\Apps\\Viewer.exe'; "
+            L"$ErrorActionPreference='Stop'; Import-Module -Name ($PSHOME + "
+            L"'\\Modules\\NetSecurity\\NetSecurity.psd1'); $p='C:\\Apps\\Viewer.exe'; "
             L"Get-NetFirewallApplicationFilter -Program $p -ErrorAction SilentlyContinue | "
             L"Get-NetFirewallRule | Where-Object { $_.Action -eq 'Block' } | "
             L"Remove-NetFirewallRule; Get-NetFirewallRule -DisplayName 'ULVEX Viewer' "
@@ -63,9 +64,13 @@ TEST(BuildApplicationRuleScript, IsExactForAPlainPath) {
 }
 
 TEST(BuildApplicationRuleScript, HostilePathsReadBackAsPlainText) {
+  // Where the text holds ` [ ] * or ?, the look-ups get it escaped: a
+  // wildcard pattern that matches exactly this text.
   const struct {
     std::wstring path;
     std::wstring displayName;
+    std::wstring escapedPath = {};  // empty: no pattern character
+    std::wstring escapedName = {};
   } cases[] = {
       {L"C:\\Bob's Apps\\Viewer.exe", L"ULVEX Viewer"},
       {L"C:\\x\\a\x2019;Start-Process calc;\x2019.exe", L"ULVEX a\x2019;Start-Process calc;\x2019"},
@@ -75,17 +80,25 @@ TEST(BuildApplicationRuleScript, HostilePathsReadBackAsPlainText) {
       {L"C:\\x\\end'", L"ULVEX end'"},
       {L"C:\\x'\\", L"ULVEX "},
       {L"C:\\x\\'", L"ULVEX '"},
-      {L"C:\\$(calc)\\`$env:x` ; | { } .exe", L"ULVEX `$env:x` ; | { } "},
+      {L"C:\\$(calc)\\`$env:x` ; | { } .exe", L"ULVEX `$env:x` ; | { } ",
+       L"C:\\$(calc)\\``$env:x`` ; | { } .exe", L"ULVEX ``$env:x`` ; | { } "},
+      {L"C:\\[GOG] F'oo\\Foo [x64] `a[b*?.exe", L"ULVEX Foo [x64] `a[b*?",
+       L"C:\\`[GOG`] F'oo\\Foo `[x64`] ``a`[b`*`?.exe", L"ULVEX Foo `[x64`] ``a`[b`*`?"},
       {L"C:\\x\\\x201C\x201D\x201E quotes.exe", L"ULVEX \x201C\x201D\x201E quotes"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(ToUtf8(c.path));
+    const bool pattern = !c.escapedPath.empty();
     const std::vector<std::wstring> literals =
-        SplitScript(BuildApplicationRuleScript(c.path), kApplicationRuleScriptPieces);
-    ASSERT_EQ(literals.size(), 3u);
-    EXPECT_EQ(literals[0], c.path);
-    EXPECT_EQ(literals[1], c.displayName);
-    EXPECT_EQ(literals[2], c.displayName);
+        pattern ? std::vector<std::wstring>{c.path, c.escapedPath, c.escapedName, c.displayName}
+                : std::vector<std::wstring>{c.path, c.displayName, c.displayName};
+    EXPECT_EQ(SplitScript(BuildApplicationRuleScript(c.path), pattern
+                                                                  ? kApplicationRulePatternScriptPieces
+                                                                  : kApplicationRuleScriptPieces),
+              literals);
+    EXPECT_EQ(SplitScript(BuildApplicationRuleRemovalScript(c.path),
+                          kApplicationRuleRemovalScriptPieces),
+              (std::vector<std::wstring>{c.path, pattern ? c.escapedName : c.displayName}));
   }
 }
 

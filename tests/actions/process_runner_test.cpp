@@ -34,13 +34,6 @@ TEST(SystemDirectoryFromResult, FallsBackWhenTheCallFailsOrTheBufferIsTooSmall) 
   }
 }
 
-TEST(GetSystemDirectoryPath, MatchesWindowsWithoutTrailingBackslash) {
-  wchar_t expected[MAX_PATH];
-  const UINT length = GetSystemDirectoryW(expected, MAX_PATH);
-  EXPECT_EQ(GetSystemDirectoryPath(), std::wstring(expected, length));
-  EXPECT_NE(GetSystemDirectoryPath().back(), L'\\');
-}
-
 TEST(RunHidden, ReturnsTheChildsExitCode) {
   TempDirectory dir;
   RecorderSession recorder(dir, L"0,3,258,4294967295");
@@ -61,16 +54,13 @@ TEST(RunHidden, StartsTheChildHiddenWithTheWholeCommandLine) {
   const std::vector<RecordedStart> starts = recorder.Starts();
   ASSERT_EQ(starts.size(), 1u);
   EXPECT_EQ(starts[0].commandLine, commandLine);
-  EXPECT_TRUE(starts[0].flags & STARTF_USESHOWWINDOW);
-  EXPECT_EQ(starts[0].show, static_cast<unsigned>(SW_HIDE));
+  ExpectHidden(starts[0]);
 }
 
-TEST(RunHidden, ReturnsTheStartErrorWithoutWaitingWhenTheProgramIsMissing) {
+TEST(RunHidden, ReturnsTheStartErrorWhenTheProgramIsMissing) {
   TempDirectory dir;
-  const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(RunHidden(L"\"" + dir.File(L"missing.exe") + L"\" x", kAmpleMs),
             static_cast<ResultCode>(ERROR_FILE_NOT_FOUND));
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
 }
 
 TEST(RunHidden, TerminatesAChildThatOverrunsTheTimeout) {
@@ -92,7 +82,8 @@ TEST(RunHidden, TerminatesAChildThatOverrunsTheTimeout) {
   EXPECT_EQ(RunHidden(RecorderCommand(L"sleep"), 10000), static_cast<ResultCode>(WAIT_TIMEOUT));
   const auto elapsed = std::chrono::steady_clock::now() - start;
   watcher.join();
-  EXPECT_GE(elapsed, std::chrono::milliseconds(10000));
+  // A timed wait on Windows may end up to one clock tick (15.6 ms) early.
+  EXPECT_GE(elapsed, std::chrono::milliseconds(10000 - 16));
   EXPECT_LT(elapsed, std::chrono::seconds(300)) << "waited for the child, not the time-out";
 
   ASSERT_NE(child, nullptr) << "the child was not seen running";
@@ -108,7 +99,9 @@ TEST(RunHidden, ClosesEveryHandleItOpens) {
   RecorderSession recorder(dir, L"0");
   const std::wstring commandLine = RecorderCommand(L"x");
   const std::wstring missing = L"\"" + dir.File(L"missing.exe") + L"\"";
-  RunHidden(commandLine, kAmpleMs);  // first-call allocations out of the way
+  // First-call allocations of both paths out of the way.
+  RunHidden(commandLine, kAmpleMs);
+  RunHidden(missing, kAmpleMs);
 
   const DWORD before = CountOpenHandles();
   for (int i = 0; i < 25; ++i) {

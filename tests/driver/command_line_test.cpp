@@ -11,7 +11,8 @@ namespace {
 
 constexpr char kUsage[] =
     "usage: UlvexSystemSetup [--result <file>] [--firewall-add] [--firewall-app <exe>] "
-    "[--openxr-runtime <manifest>] [--clear-xr-env] [--remove-legacy-autostart]\r\n";
+    "[--openxr-runtime <manifest>] [--clear-xr-env] [--remove-legacy-autostart] "
+    "[--firewall-remove] [--firewall-app-remove <exe>] [--openxr-runtime-remove <manifest>]\r\n";
 
 struct Parsed {
   std::optional<CommandLine> commandLine;
@@ -43,11 +44,14 @@ TEST(ParseCommandLine, RejectsWithTheMessageForEachSituation) {
       {{L"--firewall-app"}, ""},
       {{L"--firewall-add", L"--openxr-runtime"}, ""},
       {{L"--firewall-add", L"--result"}, ""},
+      {{L"--firewall-remove", L"--firewall-app-remove"}, ""},
+      {{L"--firewall-remove", L"--openxr-runtime-remove"}, ""},
       {{L"--Firewall-Add"}, "unknown argument: --Firewall-Add\r\n"},
       {{L"-firewall-add"}, "unknown argument: -firewall-add\r\n"},
       {{L"/firewall-add"}, "unknown argument: /firewall-add\r\n"},
       {{L"--firewall"}, "unknown argument: --firewall\r\n"},
       {{L"--firewall-add-"}, "unknown argument: --firewall-add-\r\n"},
+      {{L"--firewall-Remove"}, "unknown argument: --firewall-Remove\r\n"},
       {{L"--result=C:\\r.txt", L"--firewall-add"}, "unknown argument: --result=C:\\r.txt\r\n"},
       {{L"--firewall-add", L""}, "unknown argument: \r\n"},
       {{L"--clear-xr-env", L"stray", L"--firewall-add"}, "unknown argument: stray\r\n"},
@@ -69,32 +73,31 @@ TEST(ParseCommandLine, RejectsWithTheMessageForEachSituation) {
 }
 
 TEST(ParseCommandLine, KeepsTasksInOrderWithTheirValues) {
-  const Parsed parsed =
-      Parse({L"--openxr-runtime", L"C:\\Rt\\runtime.json", L"--firewall-add", L"--firewall-app",
-             L"--clear-xr-env", L"--remove-legacy-autostart", L"--firewall-app", L""});
-  ASSERT_TRUE(parsed.commandLine);
-  EXPECT_EQ(parsed.errors, "");
-  const std::vector<TaskRequest>& tasks = parsed.commandLine->tasks;
-  ASSERT_EQ(tasks.size(), 5u);
-  EXPECT_EQ(tasks[0].name, L"openxr-runtime");
-  EXPECT_EQ(tasks[0].argument, L"C:\\Rt\\runtime.json");
-  EXPECT_EQ(tasks[1].name, L"firewall-add");
-  EXPECT_EQ(tasks[1].argument, L"");
-  // A value is taken whole, even when it looks like an option.
-  EXPECT_EQ(tasks[2].name, L"firewall-app");
-  EXPECT_EQ(tasks[2].argument, L"--clear-xr-env");
-  EXPECT_EQ(tasks[3].name, L"remove-legacy-autostart");
-  EXPECT_EQ(tasks[4].name, L"firewall-app");
-  EXPECT_EQ(tasks[4].argument, L"");
-  EXPECT_TRUE(parsed.commandLine->resultsPath.empty());
-}
-
-TEST(ParseCommandLine, EmptyValueIsAcceptedAsTheTaskArgument) {
-  const Parsed parsed = Parse({L"--firewall-app", L""});
-  ASSERT_TRUE(parsed.commandLine);
-  ASSERT_EQ(parsed.commandLine->tasks.size(), 1u);
-  EXPECT_EQ(parsed.commandLine->tasks[0].name, L"firewall-app");
-  EXPECT_EQ(parsed.commandLine->tasks[0].argument, L"");
+  // A value is taken whole, even when it is empty or looks like an option.
+  const struct {
+    std::vector<std::wstring> args;
+    std::vector<std::wstring> tasks;  // name=argument
+  } cases[] = {
+      {{L"--openxr-runtime", L"C:\\Rt\\runtime.json", L"--firewall-add", L"--firewall-app",
+        L"--clear-xr-env", L"--remove-legacy-autostart", L"--firewall-app", L""},
+       {L"openxr-runtime=C:\\Rt\\runtime.json", L"firewall-add=", L"firewall-app=--clear-xr-env",
+        L"remove-legacy-autostart=", L"firewall-app="}},
+      {{L"--firewall-remove", L"--openxr-runtime-remove", L"--firewall-remove",
+        L"--firewall-app-remove", L"C:\\A b\\V.exe", L"--openxr-runtime-remove", L""},
+       {L"firewall-remove=", L"openxr-runtime-remove=--firewall-remove",
+        L"firewall-app-remove=C:\\A b\\V.exe", L"openxr-runtime-remove="}},
+  };
+  for (const auto& c : cases) {
+    const Parsed parsed = Parse(c.args);
+    ASSERT_TRUE(parsed.commandLine);
+    EXPECT_EQ(parsed.errors, "");
+    std::vector<std::wstring> tasks;
+    for (const TaskRequest& task : parsed.commandLine->tasks) {
+      tasks.push_back(task.name + L"=" + task.argument);
+    }
+    EXPECT_EQ(tasks, c.tasks);
+    EXPECT_TRUE(parsed.commandLine->resultsPath.empty());
+  }
 }
 
 TEST(ParseCommandLine, LaterResultPathWins) {
@@ -106,7 +109,7 @@ TEST(ParseCommandLine, LaterResultPathWins) {
 }
 
 TEST(ParseCommandLine, AcceptsUpToFiveTasksIncludingRepeats) {
-  for (std::size_t count = 1; count <= kMaxTasks; ++count) {
+  for (std::size_t count = 1; count <= 5; ++count) {
     const Parsed parsed = Parse(std::vector<std::wstring>(count, L"--firewall-add"));
     ASSERT_TRUE(parsed.commandLine) << count;
     EXPECT_EQ(parsed.commandLine->tasks.size(), count);

@@ -5,6 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "actions/app_firewall_rule.h"
+#include "actions/port_firewall_rule.h"
+#include "actions/registry_actions.h"
 #include "test_support.h"
 
 namespace {
@@ -80,19 +83,24 @@ TEST(FailureMask, SetsBitJForFailedTaskJ) {
   }
 }
 
-TEST(FailureMask, WrapsBitsModulo32) {
-  std::vector<TaskResult> results(33, TaskResult{L"alpha", 0});
-  results[32].code = 3;  // bit 32 mod 32 = bit 0
-  results[31].code = 3;
-  EXPECT_EQ(FailureMask(results), 0x80000001ul);
-}
-
-TEST(ActionTable, HoldsTheFiveTasksUnderTheirNames) {
+TEST(ActionTable, EachTaskNameReachesItsOwnAction) {
   const std::span<const TaskAction> table = DefaultActionTable();
-  ASSERT_EQ(table.size(), 5u);
-  for (const wchar_t* name : {L"firewall-add", L"firewall-app", L"openxr-runtime", L"clear-xr-env",
-                              L"remove-legacy-autostart"}) {
-    EXPECT_NE(FindAction(table, name), nullptr) << std::wstring_view(name).size();
+  const struct {
+    const wchar_t* name;
+    ActionFunction action;
+  } cases[] = {
+      {L"firewall-add", &AddPortFirewallRule},
+      {L"firewall-app", &AllowApplicationThroughFirewall},
+      {L"openxr-runtime", &SetOpenXrActiveRuntime},
+      {L"clear-xr-env", &ClearXrRuntimeEnvironment},
+      {L"remove-legacy-autostart", &RemoveLegacyAutostart},
+      {L"firewall-remove", &RemovePortFirewallRules},
+      {L"firewall-app-remove", &RemoveApplicationFromFirewall},
+      {L"openxr-runtime-remove", &RemoveOpenXrActiveRuntime},
+  };
+  EXPECT_EQ(table.size(), std::size(cases));
+  for (const auto& c : cases) {
+    EXPECT_EQ(FindAction(table, c.name), c.action) << ToUtf8(c.name);
   }
   EXPECT_EQ(FindAction(table, L"firewall"), nullptr);
   EXPECT_EQ(FindAction(table, L"firewall-add "), nullptr);

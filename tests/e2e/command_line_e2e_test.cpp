@@ -11,7 +11,8 @@ using MachineCommandLine = MachineTest;
 
 constexpr char kUsage[] =
     "usage: UlvexSystemSetup [--result <file>] [--firewall-add] [--firewall-app <exe>] "
-    "[--openxr-runtime <manifest>] [--clear-xr-env] [--remove-legacy-autostart]\r\n";
+    "[--openxr-runtime <manifest>] [--clear-xr-env] [--remove-legacy-autostart] "
+    "[--firewall-remove] [--firewall-app-remove <exe>] [--openxr-runtime-remove <manifest>]\r\n";
 
 struct Sentinels {
   Sentinels() {

@@ -54,7 +54,10 @@ TEST_F(MachineDllPlanting, PlantedDllNextToTheProgramIsNotLoaded) {
   ASSERT_TRUE(FileExists(marker)) << "the planted DLL is not loaded even without protection";
   ASSERT_TRUE(DeleteFileW(marker.c_str()));
 
+  // The program did broadcast, so user32 did need those DLLs.
+  SettingChangeListener listener(dir);
   const ProcessOutput run = RunCommandLine(QuoteArgument(program) + L" --clear-xr-env");
+  EXPECT_EQ(listener.Stop(), std::vector<std::string>{"wParam=0 lParam=Environment"});
   EXPECT_EQ(run.exitCode, 0u);
   EXPECT_EQ(run.out, "task=clear-xr-env ok=1 code=0\r\n");
   EXPECT_FALSE(FileExists(marker)) << "the program loaded the planted DLL";

@@ -104,6 +104,7 @@ TEST(PeImage, IsAHardenedX64ConsoleProgram) {
   EXPECT_TRUE(flags & IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE);
   EXPECT_TRUE(flags & IMAGE_DLLCHARACTERISTICS_NX_COMPAT);
   EXPECT_TRUE(flags & IMAGE_DLLCHARACTERISTICS_HIGH_ENTROPY_VA);
+  EXPECT_TRUE(flags & IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE);  // as Visual Studio links
   // Relocations must be kept, or Windows cannot move the image after all.
   EXPECT_FALSE(nt->FileHeader.Characteristics & IMAGE_FILE_RELOCS_STRIPPED);
   EXPECT_NE(nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC].Size, 0u);

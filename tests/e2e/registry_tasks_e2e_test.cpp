@@ -32,6 +32,47 @@ TEST_F(MachineOpenXrRuntime, CreatesTheKeyAndStoresThePathExactlyAsGiven) {
   EXPECT_EQ(run.out, "task=openxr-runtime ok=1 code=0\r\n");
   EXPECT_EQ(run.err, "");
   ExpectMachineString(kOpenXrKey, L"ActiveRuntime", manifest);
+  // A volatile key (gone at the next reboot) refuses a lasting subkey (1021).
+  const std::wstring probe = std::wstring(kOpenXrKey) + L"\\ulvex-probe";
+  HKEY key = nullptr;
+  EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, probe.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                            KEY_READ | KEY_WOW64_64KEY, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
+  DeleteMachineKeyForTest(probe.c_str());
+}
+
+TEST_F(MachineOpenXrRuntime, RemoveDeletesTheValueOnlyWhileItNamesThisManifest) {
+  const struct {
+    const wchar_t* before;  // nullptr: no value
+    std::wstring argument;
+    std::string out;
+    bool deleted;
+  } cases[] = {
+      {L"C:\\Rt\\R\x00FCntime.json", L"C:\\Rt\\R\x00FCntime.json", "ok=1 code=0", true},
+      {L"C:\\Rt\\R\x00FCntime.json", L"c:\\rT\\r\x00DCNTIME.JSON", "ok=1 code=0", true},
+      {L"C:\\Other\\runtime.json", L"C:\\Rt\\runtime.json", "ok=1 code=0", false},
+      {L"C:\\Rt\\runtime.json", L"C:\\Rt\\.\\runtime.json", "ok=1 code=0", false},  // no normalising
+      {L"C:\\Rt\\runtime.json", L"C:\\Rt\\runtime.jso", "ok=1 code=0", false},
+      {L"C:\\Rt\\runtime.json", L"", "ok=0 code=87", false},
+      {nullptr, L"C:\\Rt\\runtime.json", "ok=1 code=0", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(ToUtf8(c.argument));
+    DeleteMachineValueForTest(kOpenXrKey, L"ActiveRuntime");
+    if (c.before) SetMachineString(kOpenXrKey, L"ActiveRuntime", c.before);
+    const ProcessOutput run = RunProgram(L"--openxr-runtime-remove " + QuoteArgument(c.argument));
+    EXPECT_EQ(run.out, "task=openxr-runtime-remove " + c.out + "\r\n");
+    if (c.before && !c.deleted) {
+      ExpectMachineString(kOpenXrKey, L"ActiveRuntime", c.before);
+    } else {
+      EXPECT_FALSE(ReadMachineValue(kOpenXrKey, L"ActiveRuntime"));
+    }
+  }
+  DeleteMachineKeyForTest(L"SOFTWARE\\Khronos");
+  const ProcessOutput run = RunProgram(L"--openxr-runtime-remove C:\\Rt\\runtime.json");
+  EXPECT_EQ(run.out, "task=openxr-runtime-remove ok=1 code=0\r\n");
+  EXPECT_FALSE(MachineKeyExists(L"SOFTWARE\\Khronos")) << "removing must not create the key";
 }
 
 TEST_F(MachineOpenXrRuntime, SecondOfTwoPathsWins) {
@@ -102,15 +143,18 @@ TEST_F(MachineClearXrEnv, DeletionErrorIsReturnedAndNothingIsAnnounced) {
 
 TEST_F(MachineRegistryTasks, RegistryErrorsAreReportedUnchanged) {
   SetMachineString(kRunKey, L"UlvexHub", L"C:\\old\\hub.exe");
+  SetMachineString(kOpenXrKey, L"ActiveRuntime", L"C:\\Rt\\runtime.json");
   ProcessOutput run;
   {
     const ScopedDenySetValue deniedRun(kRunKey);
     const ScopedDenySetValue deniedOpenXr(kOpenXrKey);
-    run = RunProgram(L"--openxr-runtime C:\\Rt\\runtime.json --remove-legacy-autostart");
+    run = RunProgram(L"--openxr-runtime C:\\Rt\\runtime.json --remove-legacy-autostart "
+                     L"--openxr-runtime-remove C:\\Rt\\runtime.json");
   }
-  EXPECT_EQ(run.exitCode, 3u);
+  EXPECT_EQ(run.exitCode, 7u);
   EXPECT_EQ(run.out,
-            "task=openxr-runtime ok=0 code=5\r\ntask=remove-legacy-autostart ok=0 code=5\r\n");
+            "task=openxr-runtime ok=0 code=5\r\ntask=remove-legacy-autostart ok=0 code=5\r\n"
+            "task=openxr-runtime-remove ok=0 code=5\r\n");
   EXPECT_TRUE(ReadMachineValue(kRunKey, L"UlvexHub"));
   DeleteMachineValueForTest(kRunKey, L"UlvexHub");
 }

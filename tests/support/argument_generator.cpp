@@ -5,8 +5,9 @@
 namespace {
 
 const wchar_t* const kOptions[] = {
-    L"--result",       L"--firewall-add", L"--firewall-app", L"--openxr-runtime",
-    L"--clear-xr-env", L"--remove-legacy-autostart",
+    L"--result",          L"--firewall-add",        L"--firewall-app",
+    L"--openxr-runtime",  L"--clear-xr-env",        L"--remove-legacy-autostart",
+    L"--firewall-remove", L"--firewall-app-remove", L"--openxr-runtime-remove",
 };
 
 }  // namespace
@@ -18,7 +19,8 @@ std::vector<std::wstring> ArgumentGenerator::Next() {
     for (std::size_t count = Below(7); count > 0 && arguments.size() < 11; --count) {
       arguments.push_back(Option());
       const std::wstring& option = arguments.back();
-      if (option == L"--result" || option == L"--firewall-app" || option == L"--openxr-runtime") {
+      if (option == L"--result" || option == L"--firewall-app" || option == L"--openxr-runtime" ||
+          option == L"--firewall-app-remove" || option == L"--openxr-runtime-remove") {
         arguments.push_back(Argument());
       }
     }

@@ -59,12 +59,32 @@ std::vector<std::wstring> SplitScript(const std::wstring& script,
   return literals;
 }
 
+namespace {
+
+const std::wstring kSetP =
+    L"$ErrorActionPreference='Stop'; Import-Module -Name ($PSHOME + "
+    L"'\\Modules\\NetSecurity\\NetSecurity.psd1'); $p=";
+const std::wstring kRemoveBlocking =
+    L" -ErrorAction SilentlyContinue | Get-NetFirewallRule | Where-Object { $_.Action -eq 'Block' }"
+    L" | Remove-NetFirewallRule; Get-NetFirewallRule -DisplayName ";
+const std::wstring kAddRule =
+    L" -ErrorAction SilentlyContinue | Remove-NetFirewallRule; New-NetFirewallRule -DisplayName ";
+const std::wstring kRuleOptions =
+    L" -Program $p -Direction Inbound -Action Allow -Profile Any -Enabled True | Out-Null";
+
+}  // namespace
+
 const std::vector<std::wstring> kApplicationRuleScriptPieces = {
-    L"$ErrorActionPreference='Stop'; $p=",
-    L"; Get-NetFirewallApplicationFilter -Program $p -ErrorAction SilentlyContinue | "
-    L"Get-NetFirewallRule | Where-Object { $_.Action -eq 'Block' } | Remove-NetFirewallRule; "
-    L"Get-NetFirewallRule -DisplayName ",
-    L" -ErrorAction SilentlyContinue | Remove-NetFirewallRule; New-NetFirewallRule -DisplayName ",
-    L" -Program $p -Direction Inbound -Action Allow -Profile Any -Enabled True | Out-Null",
-};
+    kSetP, L"; Get-NetFirewallApplicationFilter -Program $p" + kRemoveBlocking, kAddRule,
+    kRuleOptions};
+
+const std::vector<std::wstring> kApplicationRulePatternScriptPieces = {
+    kSetP, L"; Get-NetFirewallApplicationFilter -Program ", kRemoveBlocking, kAddRule,
+    kRuleOptions};
+
+const std::vector<std::wstring> kApplicationRuleRemovalScriptPieces = {
+    kSetP, L"; Get-NetFirewallRule -DisplayName ",
+    L" -ErrorAction SilentlyContinue -ErrorVariable e | Where-Object { ($_ | "
+    L"Get-NetFirewallApplicationFilter).Program -eq $p } | Remove-NetFirewallRule; $e | "
+    L"Where-Object { $_.CategoryInfo.Category -ne 'ObjectNotFound' } | ForEach-Object { throw $_ }"};
 

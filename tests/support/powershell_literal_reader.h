@@ -21,5 +21,10 @@ std::optional<Literal> ReadSingleQuotedLiteral(const std::wstring& script, std::
 std::vector<std::wstring> SplitScript(const std::wstring& script,
                                       const std::vector<std::wstring>& fixedPieces);
 
-// The fixed pieces of the firewall-app script around its three literals.
+// The fixed pieces of the firewall-app script around its literals: the path
+// and the display name for look-up and for the new rule; where the path holds
+// a pattern character, the escaped path for the look-up comes second.
 extern const std::vector<std::wstring> kApplicationRuleScriptPieces;
+extern const std::vector<std::wstring> kApplicationRulePatternScriptPieces;
+// firewall-app-remove: the path, then the escaped display name.
+extern const std::vector<std::wstring> kApplicationRuleRemovalScriptPieces;

@@ -220,14 +220,26 @@ std::vector<RecordedStart> RecorderSession::Starts() const {
   for (std::size_t end; (end = log.find('\n', begin)) != std::string::npos; begin = end + 1) {
     const std::string line = log.substr(begin, end - begin);
     RecordedStart start;
+    const std::size_t cwd = line.find(" cwd=");
     const std::size_t cmd = line.find(" cmd=");
-    EXPECT_EQ(std::sscanf(line.c_str(), "pid=%lu flags=%lu show=%u", &start.pid, &start.flags,
-                          &start.show),
-              3);
+    EXPECT_EQ(std::sscanf(line.c_str(), "pid=%lu flags=%lu show=%u console=%u window=%u",
+                          &start.pid, &start.flags, &start.show, &start.consoleProcesses,
+                          &start.consoleWindow),
+              5);
+    start.currentDirectory = FromUtf8(line.substr(cwd + 5, cmd - cwd - 5));
     start.commandLine = FromUtf8(line.substr(cmd + 5));
     starts.push_back(start);
   }
   return starts;
+}
+
+void ExpectHidden(const RecordedStart& start) {
+  EXPECT_TRUE(start.flags & STARTF_USESHOWWINDOW);
+  EXPECT_EQ(start.show, static_cast<unsigned>(SW_HIDE));
+  EXPECT_EQ(start.consoleProcesses, 1u) << "not a console of its own";
+  EXPECT_EQ(start.consoleWindow, 0u);
+  wchar_t system[MAX_PATH];
+  EXPECT_EQ(start.currentDirectory, std::wstring(system, GetSystemDirectoryW(system, MAX_PATH)));
 }
 
 namespace {

@@ -82,8 +82,15 @@ struct RecordedStart {
   DWORD pid = 0;
   unsigned long flags = 0;
   unsigned show = 0;
+  unsigned consoleProcesses = 0;  // attached to its console; 0: no console
+  unsigned consoleWindow = 0;     // 1: that console has a window
+  std::wstring currentDirectory;
   std::wstring commandLine;
 };
+
+// Started as every child of the program must be: hidden, with a console of
+// its own that has no window, in the system directory.
+void ExpectHidden(const RecordedStart& start);
 
 // Points the recorder at a log in dir and fixes its per-start exit codes and
 // sleeps for this test; Starts() reads back what it saw.

@@ -1,6 +1,10 @@
 // Stand-in for netsh.exe and powershell.exe in the test prefix. Appends one
 // line per start to %RECORDER_LOG%:
-//   pid=<process id> flags=<STARTUPINFO dwFlags> show=<wShowWindow> cmd=<GetCommandLineW, UTF-8>
+//   pid=<process id> flags=<STARTUPINFO dwFlags> show=<wShowWindow>
+//   console=<processes attached to its console, 0 without one>
+//   window=<1 if that console has a window, else 0> cwd=<current folder, UTF-8>
+//   cmd=<GetCommandLineW, UTF-8>
+// (all on one line).
 // The n-th start (n = lines already in the log) sleeps for the n-th entry of
 // %RECORDER_SLEEP_MS% and exits with the n-th entry of %RECORDER_EXIT_CODES%
 // (comma lists; missing entries mean 0).
@@ -52,10 +56,16 @@ int wmain() {
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   GetStartupInfoW(&startup);
-  const std::string record = "pid=" + std::to_string(GetCurrentProcessId()) +
-                             " flags=" + std::to_string(startup.dwFlags) +
-                             " show=" + std::to_string(startup.wShowWindow) +
-                             " cmd=" + ToUtf8(GetCommandLineW()) + "\n";
+  DWORD consoleProcesses[8];
+  wchar_t cwd[MAX_PATH];
+  const DWORD cwdLength = GetCurrentDirectoryW(MAX_PATH, cwd);
+  const std::string record =
+      "pid=" + std::to_string(GetCurrentProcessId()) + " flags=" + std::to_string(startup.dwFlags) +
+      " show=" + std::to_string(startup.wShowWindow) +
+      " console=" + std::to_string(GetConsoleProcessList(consoleProcesses, 8)) +
+      " window=" + std::to_string(GetConsoleWindow() != nullptr ? 1 : 0) +
+      " cwd=" + ToUtf8(std::wstring(cwd, cwdLength < MAX_PATH ? cwdLength : 0)) +
+      " cmd=" + ToUtf8(GetCommandLineW()) + "\n";
   const std::wstring logPath = Env(L"RECORDER_LOG");
   const std::size_t index = logPath.empty() ? 0 : AppendRecord(logPath, record);
   Sleep(NthNumber(Env(L"RECORDER_SLEEP_MS"), index));
