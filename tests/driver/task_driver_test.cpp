@@ -5,9 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "actions/app_firewall_rule.h"
-#include "actions/port_firewall_rule.h"
-#include "actions/registry_actions.h"
 #include "test_support.h"
 
 namespace {
@@ -81,30 +78,6 @@ TEST(FailureMask, SetsBitJForFailedTaskJ) {
     for (ResultCode code : c.codes) results.push_back({L"alpha", code});
     EXPECT_EQ(FailureMask(results), c.mask) << "tasks: " << c.codes.size();
   }
-}
-
-TEST(ActionTable, EachTaskNameReachesItsOwnAction) {
-  const std::span<const TaskAction> table = DefaultActionTable();
-  const struct {
-    const wchar_t* name;
-    ActionFunction action;
-  } cases[] = {
-      {L"firewall-add", &AddPortFirewallRule},
-      {L"firewall-app", &AllowApplicationThroughFirewall},
-      {L"openxr-runtime", &SetOpenXrActiveRuntime},
-      {L"clear-xr-env", &ClearXrRuntimeEnvironment},
-      {L"remove-legacy-autostart", &RemoveLegacyAutostart},
-      {L"firewall-remove", &RemovePortFirewallRules},
-      {L"firewall-app-remove", &RemoveApplicationFromFirewall},
-      {L"openxr-runtime-remove", &RemoveOpenXrActiveRuntime},
-  };
-  EXPECT_EQ(table.size(), std::size(cases));
-  for (const auto& c : cases) {
-    EXPECT_EQ(FindAction(table, c.name), c.action) << ToUtf8(c.name);
-  }
-  EXPECT_EQ(FindAction(table, L"firewall"), nullptr);
-  EXPECT_EQ(FindAction(table, L"firewall-add "), nullptr);
-  EXPECT_EQ(FindAction(table, L""), nullptr);
 }
 
 }  // namespace
