@@ -16,7 +16,8 @@ std::wstring GetSystemDirectoryPath();
 std::wstring SystemDirectoryFromResult(const wchar_t* buffer, UINT length);
 
 // Starts commandLine (quoted program path plus arguments) hidden, without
-// inherited handles and in the system directory, waits up to timeoutMs and returns: the child's exit code,
-// 1 when that cannot be read, WAIT_TIMEOUT (258) when the child was terminated
-// at the time-out, or CreateProcessW's error when it could not start.
+// inherited handles and in the system directory, waits up to timeoutMs and
+// returns: the child's exit code, 1 when that cannot be read, WAIT_TIMEOUT
+// (258) when the child was terminated at the time-out, or CreateProcessW's
+// error when it could not start.
 ResultCode RunHidden(const std::wstring& commandLine, DWORD timeoutMs);
