@@ -22,22 +22,32 @@ $Exe = (Resolve-Path -LiteralPath $Exe).Path
 $portRule = 'Ulvex Eyetracking (UDP 47900)'
 $oldPortRule = 'Ulvex Eyetracking (UDP 9000)'
 $blockRule = 'Ulvex acceptance block'
-# An apostrophe for the quoting, brackets for the wildcard escaping; the decoy
-# is what the unescaped name would match as a pattern.
-$appName = "O'Brien [x64] Tool"
+# An apostrophe for the quoting, brackets and a backtick for the wildcard
+# escaping (single quotes keep the backtick). The decoys are what the rule
+# name matches as a pattern with both, the brackets, or the backtick left
+# unescaped.
+$appName = 'O''Brien [x64] `v2 Tool'
 $appRule = "ULVEX $appName"
-$decoyRule = "ULVEX O'Brien x Tool"
-$ruleNames = $portRule, $oldPortRule, $blockRule, $appRule, $decoyRule
+$decoyRules = 'ULVEX O''Brien x v2 Tool', 'ULVEX O''Brien x `v2 Tool', 'ULVEX O''Brien [x64] v2 Tool'
+# Blocks a program whose path the program's path matches as an unescaped
+# pattern: it is someone else's rule and stays.
+$lookAlikeBlockRule = 'Ulvex acceptance block look-alike'
+$ruleNames = @($portRule, $oldPortRule, $blockRule, $lookAlikeBlockRule, $appRule) + $decoyRules
 $anyProfile = 'Any', 'Domain, Private, Public'   # how profile=any may read back
 $runKey = 'HKLM:\Software\Microsoft\Windows\CurrentVersion\Run'
 $openXrKeys = 'HKLM:\SOFTWARE\Khronos', 'HKLM:\SOFTWARE\Khronos\OpenXR', 'HKLM:\SOFTWARE\Khronos\OpenXR\1'
 # Paths with brackets go only to .NET and -LiteralPath, which take no wildcards.
-$folder = [IO.Path]::Combine($env:TEMP, "ulvex acceptance [$([guid]::NewGuid())]")
+$id = [guid]::NewGuid()
+$folder = [IO.Path]::Combine($env:TEMP, "ulvex acceptance [x64] $id")
 $program = [IO.Path]::Combine($folder, "$appName.exe")
+$lookAlike = [IO.Path]::Combine($env:TEMP, "ulvex acceptance x $id", "O'Brien x v2 Tool.exe")
 $otherProgram = "$env:SystemRoot\System32\hostname.exe"
 $results = [IO.Path]::Combine($folder, 'results.txt')
-$plant = [IO.Path]::Combine($env:TEMP, "ulvex plant $([guid]::NewGuid())")
+# Look-alikes of the firewall cmdlets the program's scripts call; each one
+# that runs appends its name to the marker.
+$plant = [IO.Path]::Combine($env:TEMP, "ulvex plant $id")
 $marker = [IO.Path]::Combine($plant, 'planted.txt')
+$plantedCommands = 'Get-NetFirewallRule', 'Get-NetFirewallApplicationFilter', 'Remove-NetFirewallRule', 'New-NetFirewallRule'
 $manifest = 'C:\Ulvex Acceptance\runtime.json'
 $failures = New-Object System.Collections.Generic.List[string]
 function Check([bool]$ok, [string]$what) { if (-not $ok) { $failures.Add($what) } }
@@ -47,13 +57,24 @@ function Check([bool]$ok, [string]$what) { if (-not $ok) { $failures.Add($what) 
 # relies on. Callers count with @(), since a function's output is unrolled.
 function Get-Rules([string]$displayName) { Get-NetFirewallRule -All | Where-Object { $_.DisplayName -ceq $displayName } }
 function Test-ForProgram($rule) { ($rule | Get-NetFirewallApplicationFilter).Program -eq $program }
+# Every rule this run touches is named "Ulvex..." in some letter case; rules
+# that Windows adds or drops meanwhile are its own business.
+function Get-UlvexRules { Get-NetFirewallRule -All | Where-Object { $_.DisplayName -like 'Ulvex*' } }
 
-# Runs the program; it must exit 0 and print an ok line for each task, in order.
+# Runs the program with the look-alike commands first on PATH, which its
+# PowerShell inherits. It must exit 0, print an ok line for each task in
+# order, and leave every look-alike unrun.
 function Invoke-Ok([string]$what, [string[]]$tasks, [string[]]$arguments) {
-    $out = @(& $Exe @arguments)
+    $savedPath = $env:PATH
+    $env:PATH = "$plant;$savedPath"
+    try { $out = @(& $Exe @arguments) } finally { $env:PATH = $savedPath }
     Check ($LASTEXITCODE -eq 0) "$what exits 0 (was $LASTEXITCODE)"
     $expected = $tasks | ForEach-Object { "task=$_ ok=1 code=0" }
     Check (($out -join "`n") -ceq ($expected -join "`n")) "$what prints an ok line per task (were: $($out -join ' | '))"
+    if (Test-Path -LiteralPath $marker) {
+        $failures.Add("$what ran commands planted on PATH: $((Get-Content -LiteralPath $marker) -join ', ')")
+        Remove-Item -LiteralPath $marker
+    }
 }
 
 # As an older version made it: through netsh, the argument string passed as it stands.
@@ -61,6 +82,15 @@ function Add-OldPortRule {
     $netsh = Start-Process -FilePath "$env:SystemRoot\System32\netsh.exe" -Wait -PassThru -NoNewWindow -ArgumentList `
         "advfirewall firewall add rule name=`"$oldPortRule`" dir=in action=allow protocol=UDP localport=9000"
     Check ($netsh.ExitCode -eq 0 -and @(Get-Rules $oldPortRule).Count -eq 1) 'seeding the old UDP 9000 rule'
+}
+
+# One step of the clean-up: a failure is reported, fails the run, and does
+# not keep the later steps from running.
+function Restore([string]$what, [scriptblock]$step) {
+    try { & $step } catch {
+        Write-Warning "acceptance: $what failed: $_"
+        $failures.Add("clean-up: $what failed: $_")
+    }
 }
 
 # Firewall rules cannot be put back as they were, so none of ours may exist yet.
@@ -78,24 +108,21 @@ try {
     [IO.File]::Copy($otherProgram, $program)
     Add-OldPortRule
     New-NetFirewallRule -DisplayName $blockRule -Direction Inbound -Action Block -Program $program | Out-Null
+    New-NetFirewallRule -DisplayName $lookAlikeBlockRule -Direction Inbound -Action Block -Program $lookAlike | Out-Null
     New-NetFirewallRule -DisplayName $appRule -Direction Inbound -Action Allow -Program $otherProgram | Out-Null
-    New-NetFirewallRule -DisplayName $decoyRule -Direction Inbound -Action Allow -Program $program | Out-Null
+    foreach ($decoy in $decoyRules) {
+        New-NetFirewallRule -DisplayName $decoy -Direction Inbound -Action Allow -Program $program | Out-Null
+    }
     [Environment]::SetEnvironmentVariable('XR_RUNTIME_JSON', 'C:\Ulvex Acceptance\override.json', 'Machine')
     New-ItemProperty -Path $runKey -Name UlvexHub -Value 'C:\Ulvex Acceptance\UlvexHub.exe' -PropertyType String -Force | Out-Null
-
-    # A command file first on PATH must not answer for a firewall cmdlet in the
-    # program's PowerShell, which inherits this environment.
     [IO.Directory]::CreateDirectory($plant) | Out-Null
-    $planted = [IO.Path]::Combine($plant, 'Get-NetFirewallApplicationFilter.cmd')
-    [IO.File]::WriteAllText($planted, "@echo planted> `"$marker`"`r`n", [Text.Encoding]::ASCII)
-    $savedPath = $env:PATH
-    $env:PATH = "$plant;$savedPath"
+    foreach ($command in $plantedCommands) {
+        [IO.File]::WriteAllText([IO.Path]::Combine($plant, "$command.cmd"), "@echo %~n0>> `"$marker`"`r`n", [Text.Encoding]::ASCII)
+    }
+
     $tasks = 'firewall-add', 'firewall-app', 'openxr-runtime', 'clear-xr-env', 'remove-legacy-autostart'
-    try {
-        Invoke-Ok 'the install run' $tasks @('--result', $results, '--firewall-add', '--firewall-app', $program,
-            '--openxr-runtime', $manifest, '--clear-xr-env', '--remove-legacy-autostart')
-    } finally { $env:PATH = $savedPath }
-    Check (-not (Test-Path -LiteralPath $marker)) 'the command file planted on PATH did not run'
+    Invoke-Ok 'the install run' $tasks @('--result', $results, '--firewall-add', '--firewall-app', $program,
+        '--openxr-runtime', $manifest, '--clear-xr-env', '--remove-legacy-autostart')
     $expectedFile = [byte[]](0xEF, 0xBB, 0xBF) + [Text.Encoding]::ASCII.GetBytes((($tasks | ForEach-Object { "$_=ok`r`n" }) -join ''))
     $file = if (Test-Path -LiteralPath $results) { [IO.File]::ReadAllBytes($results) } else { [byte[]]@() }
     Check (($file -join ',') -eq ($expectedFile -join ',')) 'the results file: BOM, CR LF, five =ok lines'
@@ -111,6 +138,7 @@ try {
     }
     Check (@(Get-Rules $oldPortRule).Count -eq 0) "no '$oldPortRule' rule"
     Check (@(Get-Rules $blockRule).Count -eq 0) 'the blocking rule for the program is gone'
+    Check (@(Get-Rules $lookAlikeBlockRule).Count -eq 1) 'the blocking rule for the look-alike program is still there'
     $rules = @(Get-Rules $appRule)
     Check ($rules.Count -eq 1) "exactly one '$appRule' rule, the older one for another program gone (found $($rules.Count))"
     if ($rules.Count -eq 1) {
@@ -119,7 +147,7 @@ try {
         Check ($anyProfile -contains "$($rule.Profile)") "the program rule covers every profile (was $($rule.Profile))"
         Check (Test-ForProgram $rule) "the program rule is for the program (was $(($rule | Get-NetFirewallApplicationFilter).Program))"
     }
-    Check (@(Get-Rules $decoyRule).Count -eq 1) "the rule '$decoyRule' is still there"
+    foreach ($decoy in $decoyRules) { Check (@(Get-Rules $decoy).Count -eq 1) "the rule '$decoy' is still there" }
     $runtime = (Get-ItemProperty -Path $openXrKeys[2] -Name ActiveRuntime -ErrorAction SilentlyContinue).ActiveRuntime
     Check ($runtime -ceq $manifest) "ActiveRuntime is the manifest (was '$runtime')"
     Check ($null -eq [Environment]::GetEnvironmentVariable('XR_RUNTIME_JSON', 'Machine')) 'the machine XR_RUNTIME_JSON is gone'
@@ -135,7 +163,7 @@ try {
     # The old port rule again, and a rule of the program's name for another program, which must stay.
     Add-OldPortRule
     New-NetFirewallRule -DisplayName $appRule -Direction Inbound -Action Allow -Program $otherProgram | Out-Null
-    $before = @(Get-NetFirewallRule -All)
+    $before = @(Get-UlvexRules)
     $gone = @($before | Where-Object {
             (@($portRule, $oldPortRule) -ccontains $_.DisplayName) -or ($_.DisplayName -ceq $appRule -and (Test-ForProgram $_))
         } | ForEach-Object { $_.Name })
@@ -143,34 +171,46 @@ try {
     $uninstallTasks = 'firewall-remove', 'firewall-app-remove', 'openxr-runtime-remove'
     $uninstall = @('--firewall-remove', '--firewall-app-remove', $program, '--openxr-runtime-remove', $manifest.ToUpperInvariant())
     Invoke-Ok 'the uninstall run' $uninstallTasks $uninstall
-    $after = @(Get-NetFirewallRule -All)
+    $after = @(Get-UlvexRules)
     $beforeNames = @($before | ForEach-Object { $_.Name })
     $afterNames = @($after | ForEach-Object { $_.Name })
     $left = @($after | Where-Object { $gone -contains $_.Name } | ForEach-Object { $_.DisplayName })
     Check ($left.Count -eq 0) "the two port rules and the program's rule are gone (left: $($left -join ', '))"
     $lost = @($before | Where-Object { $gone -notcontains $_.Name -and $afterNames -notcontains $_.Name } | ForEach-Object { $_.DisplayName })
     $added = @($after | Where-Object { $beforeNames -notcontains $_.Name } | ForEach-Object { $_.DisplayName })
-    Check ($lost.Count -eq 0 -and $added.Count -eq 0) ("every other rule stays, the decoy and the other program's rule " +
-        "among them (lost: $($lost -join ', '); added: $($added -join ', '))")
+    Check ($lost.Count -eq 0 -and $added.Count -eq 0) ("every other Ulvex rule stays, the decoys, the look-alike's and the " +
+        "other program's rule among them (lost: $($lost -join ', '); added: $($added -join ', '))")
     Check ($null -eq (Get-ItemProperty -Path $openXrKeys[2] -Name ActiveRuntime -ErrorAction SilentlyContinue)) 'ActiveRuntime is gone (named in other letter case)'
     Invoke-Ok 'a second uninstall run' $uninstallTasks $uninstall
 }
+catch {
+    # Named with the failed checks, after the clean-up.
+    $failures.Add("stopped by an unexpected error: $_ $($_.InvocationInfo.PositionMessage)")
+}
 finally {
-    @(Get-NetFirewallRule -All | Where-Object { $ruleNames -ccontains $_.DisplayName }) | Remove-NetFirewallRule
-    [Environment]::SetEnvironmentVariable('XR_RUNTIME_JSON', $savedXrEnv, 'Machine')
-    if ($null -ne $savedHub) {
-        New-ItemProperty -Path $runKey -Name UlvexHub -Value $savedHub -PropertyType String -Force | Out-Null
-    } else {
-        Remove-ItemProperty -Path $runKey -Name UlvexHub -ErrorAction SilentlyContinue
+    Restore 'removing the rules it made' {
+        @(Get-NetFirewallRule -All | Where-Object { $ruleNames -ccontains $_.DisplayName }) | Remove-NetFirewallRule
     }
-    if ($null -ne $firstMissingKey) {
-        Remove-Item -LiteralPath $firstMissingKey -Recurse -ErrorAction SilentlyContinue
-    } elseif ($null -ne $savedRuntime) {
-        Set-ItemProperty -Path $openXrKeys[2] -Name ActiveRuntime -Value $savedRuntime
-    } else {
-        Remove-ItemProperty -Path $openXrKeys[2] -Name ActiveRuntime -ErrorAction SilentlyContinue
+    Restore 'restoring the machine XR_RUNTIME_JSON' { [Environment]::SetEnvironmentVariable('XR_RUNTIME_JSON', $savedXrEnv, 'Machine') }
+    Restore 'restoring the UlvexHub Run value' {
+        if ($null -ne $savedHub) {
+            New-ItemProperty -Path $runKey -Name UlvexHub -Value $savedHub -PropertyType String -Force | Out-Null
+        } else {
+            Remove-ItemProperty -Path $runKey -Name UlvexHub -ErrorAction SilentlyContinue
+        }
     }
-    foreach ($dir in $folder, $plant) { if ([IO.Directory]::Exists($dir)) { [IO.Directory]::Delete($dir, $true) } }
+    Restore 'restoring the OpenXR runtime' {
+        if ($null -ne $firstMissingKey) {
+            Remove-Item -LiteralPath $firstMissingKey -Recurse -ErrorAction SilentlyContinue
+        } elseif ($null -ne $savedRuntime) {
+            Set-ItemProperty -Path $openXrKeys[2] -Name ActiveRuntime -Value $savedRuntime
+        } else {
+            Remove-ItemProperty -Path $openXrKeys[2] -Name ActiveRuntime -ErrorAction SilentlyContinue
+        }
+    }
+    foreach ($dir in $folder, $plant) {
+        Restore "deleting $dir" { if ([IO.Directory]::Exists($dir)) { [IO.Directory]::Delete($dir, $true) } }
+    }
 }
 
 if ($failures.Count -gt 0) {
