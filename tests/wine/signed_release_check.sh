@@ -15,6 +15,10 @@ osslsigncode sign -certs signer.crt -key signer.key -h sha256 -n "Ulvex Hub Syst
 rm signer.key
 osslsigncode verify -CAfile signer.crt -in UlvexSystemSetup.exe >verify.log 2>&1 ||
   { cat verify.log; exit 1; }
+# Without its signature the copy is the build, byte for byte: a signed release
+# can be checked against anyone's rebuild.
+osslsigncode remove-signature -in UlvexSystemSetup.exe -out unsigned.exe >/dev/null
+cmp unsigned.exe "$exe"
 # The suite's checks read the UlvexSystemSetup.exe next to them: the signed copy.
 cp "$tests" .
 "$wine_run" ./ulvex_e2e_tests.exe --gtest_filter='PeImage.*:Resources.*' >checks.log 2>&1 &&
