@@ -12,15 +12,18 @@ std::wstring ApplicationRuleDisplayName(std::wstring_view programPath) {
 
 std::wstring BuildApplicationRuleScript(std::wstring_view programPath) {
   const std::wstring displayName = ApplicationRuleDisplayName(programPath);
-  // The look-ups take patterns: they get an escaped copy where the text holds
-  // a pattern character, and the plain $p otherwise.
-  const std::wstring escapedPath = EscapeWildcardPattern(programPath);
-  const std::wstring lookUpPath =
-      escapedPath == programPath ? L"$p" : QuotePowerShellLiteral(escapedPath);
+  // Whether -Program reads a pattern is documented both ways, so a path with
+  // a pattern character is compared as text (ignoring case, as Windows
+  // compares paths) against every filter; escaping would match nothing if
+  // -Program takes the value as it stands.
+  const bool plainPath = EscapeWildcardPattern(programPath) == programPath;
+  const wchar_t* const programFilters =
+      plainPath ? L"Get-NetFirewallApplicationFilter -Program $p -ErrorAction SilentlyContinue"
+                : L"Get-NetFirewallApplicationFilter -All | Where-Object { $_.Program -eq $p }";
   return kPowerShellPrologue + (L"$p=" + QuotePowerShellLiteral(programPath)) + L"; " +
-         L"Get-NetFirewallApplicationFilter -Program " + lookUpPath +
-         L" -ErrorAction SilentlyContinue | Get-NetFirewallRule | "
-         L"Where-Object { $_.Action -eq 'Block' } | Remove-NetFirewallRule; " +
+         programFilters +
+         L" | Get-NetFirewallRule | Where-Object { $_.Action -eq 'Block' } | "
+         L"Remove-NetFirewallRule; " +
          L"Get-NetFirewallRule -DisplayName " +
          QuotePowerShellLiteral(EscapeWildcardPattern(displayName)) +
          L" -ErrorAction SilentlyContinue | Remove-NetFirewallRule; " +
