@@ -3,21 +3,13 @@
 
 #include <chrono>
 
-#include "powershell_literal_reader.h"
+#include "actions/app_firewall_rule.h"
 #include "test_support.h"
 
 namespace {
 
 using MachineAppRule = MachineTest;
 using MachineAppRuleSlow = MachineTest;
-
-std::wstring PowerShellPrefix() {
-  wchar_t path[MAX_PATH];
-  const std::wstring system(path, GetSystemDirectoryW(path, MAX_PATH));
-  return L"\"" + system +
-         L"\\WindowsPowerShell\\v1.0\\powershell.exe\" -NoProfile -NonInteractive "
-         L"-ExecutionPolicy Bypass -Command \"";
-}
 
 // A file (or, with a trailing backslash, a folder) that exists for one test;
 // a folder it had to create for it goes too.
@@ -38,14 +30,6 @@ class ScopedPath {
   std::wstring createdFolder_;
 };
 
-// The script from the recorded command line, after checking what surrounds it.
-std::wstring RecordedScript(const RecordedStart& start) {
-  const std::wstring prefix = PowerShellPrefix();
-  EXPECT_EQ(start.commandLine.compare(0, prefix.size(), prefix), 0);
-  EXPECT_EQ(start.commandLine.back(), L'"');
-  return start.commandLine.substr(prefix.size(), start.commandLine.size() - prefix.size() - 1);
-}
-
 TEST_F(MachineAppRule, RunsPowerShellOnceWithTheWholeScript) {
   TempDirectory dir;
   const ScopedPath viewer(L"C:\\Apps\\Viewer.exe");
@@ -56,8 +40,7 @@ TEST_F(MachineAppRule, RunsPowerShellOnceWithTheWholeScript) {
   EXPECT_EQ(run.out, "task=firewall-app ok=1 code=0\r\ntask=firewall-app ok=0 code=5\r\n");
   const std::vector<RecordedStart> starts = recorder.Starts();
   ASSERT_EQ(starts.size(), 2u);
-  EXPECT_EQ(SplitScript(RecordedScript(starts[0]), kApplicationRuleScriptPieces),
-            (std::vector<std::wstring>{L"C:\\Apps\\Viewer.exe", L"ULVEX Viewer", L"ULVEX Viewer"}));
+  EXPECT_EQ(PowerShellScript(starts[0]), BuildApplicationRuleScript(L"C:\\Apps\\Viewer.exe"));
   ExpectHidden(starts[0]);
 }
 
@@ -77,27 +60,31 @@ TEST_F(MachineAppRule, EmptyOrMissingPathFailsWith2AndStartsNothing) {
 
 TEST_F(MachineAppRule, PathsReachPowerShellAsExactLiterals) {
   TempDirectory dir;
-  // Each path is allowed, then removed (twice: the file need not exist).
+  // Each path is allowed, then removed (twice: the file need not exist). The
+  // scripts are saved for the PowerShell engine checks, which parse them and
+  // run them against a stand-in firewall.
   const struct {
     std::wstring path;
     std::wstring displayName;
-    std::wstring escapedPath = {};  // for the look-ups, where they differ
-    std::wstring escapedName = {};
   } cases[] = {
       {dir.File(L"Apps\\"), L"ULVEX "},  // an existing folder
+      {dir.File(L"x'\\"), L"ULVEX "},
       {dir.File(L"Bob's Apps\\Viewer.exe"), L"ULVEX Viewer"},
+      {dir.File(L"end'"), L"ULVEX end'"},
+      // Each of PowerShell's five single quotes can end a literal.
       {dir.File(L"a\x2019;Start-Process calc;\x2019.exe"), L"ULVEX a\x2019;Start-Process calc;\x2019"},
-      // Every kind of quote PowerShell knows, and a backtick.
+      {dir.File(L"a\x2018;calc;\x2018 \x201A;calc;\x201B.exe"), L"ULVEX a\x2018;calc;\x2018 \x201A;calc;\x201B"},
+      {dir.File(L"''\x2019\x2019\x201B'\x2018.exe"), L"ULVEX ''\x2019\x2019\x201B'\x2018"},
       {dir.File(L"q\x2018\x2019\x201A\x201B'' $x `; {}\x201C\x201D\x201E.exe"),
-       L"ULVEX q\x2018\x2019\x201A\x201B'' $x `; {}\x201C\x201D\x201E",
-       dir.File(L"q\x2018\x2019\x201A\x201B'' $x ``; {}\x201C\x201D\x201E.exe"),
-       L"ULVEX q\x2018\x2019\x201A\x201B'' $x ``; {}\x201C\x201D\x201E"},
-      {dir.File(L"[GOG] Foo\\Foo [x64.exe"), L"ULVEX Foo [x64",
-       dir.File(L"`[GOG`] Foo\\Foo `[x64.exe"), L"ULVEX Foo `[x64"},
+       L"ULVEX q\x2018\x2019\x201A\x201B'' $x `; {}\x201C\x201D\x201E"},
+      {dir.File(L"$(calc)\\`$env:x` ; { } Caf\x00E9 \x4E2D.exe"), L"ULVEX `$env:x` ; { } Caf\x00E9 \x4E2D"},
+      // Pattern characters: the look-ups must match these names and paths exactly.
+      {dir.File(L"[GOG] Foo\\Foo [x64.exe"), L"ULVEX Foo [x64"},
+      {dir.File(L"[GOG] O'Brien\\O'Brien [x64] `v2 Tool.exe"), L"ULVEX O'Brien [x64] `v2 Tool"},
   };
+  int row = 0;
   for (const auto& c : cases) {
     SCOPED_TRACE(ToUtf8(c.path));
-    const bool pattern = !c.escapedPath.empty();
     RecorderSession recorder(dir, L"0,0,1");
     const std::wstring removal = L" --firewall-app-remove " + QuoteArgument(c.path);
     {
@@ -108,16 +95,11 @@ TEST_F(MachineAppRule, PathsReachPowerShellAsExactLiterals) {
     EXPECT_EQ(RunProgram(removal).out, "task=firewall-app-remove ok=0 code=1\r\n");
     const std::vector<RecordedStart> starts = recorder.Starts();
     ASSERT_EQ(starts.size(), 3u);
-    const std::vector<std::wstring> literals =
-        pattern ? std::vector<std::wstring>{c.path, c.escapedPath, c.escapedName, c.displayName}
-                : std::vector<std::wstring>{c.path, c.displayName, c.displayName};
-    EXPECT_EQ(SplitScript(RecordedScript(starts[0]), pattern ? kApplicationRulePatternScriptPieces
-                                                             : kApplicationRuleScriptPieces),
-              literals);
-    for (const RecordedStart& start : {starts[1], starts[2]}) {
-      EXPECT_EQ(SplitScript(RecordedScript(start), kApplicationRuleRemovalScriptPieces),
-                (std::vector<std::wstring>{c.path, pattern ? c.escapedName : c.displayName}));
-    }
+    EXPECT_EQ(PowerShellScript(starts[2]), PowerShellScript(starts[1]));
+    const std::wstring name = L"row" + std::to_wstring(++row);
+    SavePowerShellScript(name + L".firewall-app", c.path, c.displayName, PowerShellScript(starts[0]));
+    SavePowerShellScript(name + L".firewall-app-remove", c.path, c.displayName,
+                         PowerShellScript(starts[1]));
     DeleteFileW(dir.File(L"recorder.log").c_str());
   }
 }
@@ -135,10 +117,8 @@ TEST_F(MachineAppRule, ForwardSlashesAndBareNamesAreUsedAsGiven) {
   EXPECT_EQ(run.exitCode, 0u);
   const std::vector<RecordedStart> starts = recorder.Starts();
   ASSERT_EQ(starts.size(), 2u);
-  EXPECT_EQ(SplitScript(RecordedScript(starts[0]), kApplicationRuleScriptPieces),
-            (std::vector<std::wstring>{L"C:/Apps/Viewer.exe", L"ULVEX Viewer", L"ULVEX Viewer"}));
-  EXPECT_EQ(SplitScript(RecordedScript(starts[1]), kApplicationRuleScriptPieces),
-            (std::vector<std::wstring>{L"Viewer.exe", L"ULVEX Viewer", L"ULVEX Viewer"}));
+  EXPECT_EQ(PowerShellScript(starts[0]), BuildApplicationRuleScript(L"C:/Apps/Viewer.exe"));
+  EXPECT_EQ(PowerShellScript(starts[1]), BuildApplicationRuleScript(L"Viewer.exe"));
 }
 
 TEST_F(MachineAppRuleSlow, PowerShellOverrunningTwoMinutesIsTerminatedWith258) {

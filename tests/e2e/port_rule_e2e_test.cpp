@@ -65,6 +65,7 @@ TEST_F(MachinePortRule, RemovalIsOnePowerShellRunForBothRules) {
   const std::vector<RecordedStart> starts = recorder.Starts();
   EXPECT_EQ(CommandLines(starts), (std::vector<std::wstring>{commandLine, commandLine}));
   for (const RecordedStart& start : starts) ExpectHidden(start);
+  SavePowerShellScript(L"port.firewall-remove", L"", L"", PowerShellScript(starts[0]));
 }
 
 TEST_F(MachinePortRule, FiveTasksEachRunAllThreeAndReportTheirOwnAdd) {

@@ -3,6 +3,7 @@
 #include <aclapi.h>
 #include <gtest/gtest.h>
 #include <sddl.h>
+#include <shellapi.h>
 
 namespace {
 
@@ -240,6 +241,30 @@ void ExpectHidden(const RecordedStart& start) {
   EXPECT_EQ(start.consoleWindow, 0u);
   wchar_t system[MAX_PATH];
   EXPECT_EQ(start.currentDirectory, std::wstring(system, GetSystemDirectoryW(system, MAX_PATH)));
+}
+
+std::wstring PowerShellScript(const RecordedStart& start) {
+  int count = 0;
+  LPWSTR* argv = CommandLineToArgvW(start.commandLine.c_str(), &count);
+  std::vector<std::wstring> arguments(argv, argv + count);
+  LocalFree(argv);
+  wchar_t system[MAX_PATH];
+  const std::vector<std::wstring> expected = {
+      std::wstring(system, GetSystemDirectoryW(system, MAX_PATH)) +
+          L"\\WindowsPowerShell\\v1.0\\powershell.exe",
+      L"-NoProfile", L"-NonInteractive", L"-ExecutionPolicy", L"Bypass", L"-Command"};
+  EXPECT_EQ(arguments.size(), expected.size() + 1) << ToUtf8(start.commandLine);
+  if (arguments.size() != expected.size() + 1) return {};
+  EXPECT_EQ(std::vector<std::wstring>(arguments.begin(), arguments.end() - 1), expected);
+  return arguments.back();
+}
+
+void SavePowerShellScript(const std::wstring& name, const std::wstring& path,
+                          const std::wstring& displayName, const std::wstring& script) {
+  const std::wstring folder = BinDirectory() + L"\\powershell-scripts";
+  CreateDirectoryW(folder.c_str(), nullptr);
+  WriteBytes(folder + L"\\" + name + L".txt",
+             ToUtf8(path + L"\n" + displayName + L"\n" + script + L"\n"));
 }
 
 namespace {

@@ -92,6 +92,17 @@ struct RecordedStart {
 // its own that has no window, in the system directory.
 void ExpectHidden(const RecordedStart& start);
 
+// The -Command script of a recorded PowerShell start, split off by the
+// Windows rules after checking every argument before it.
+std::wstring PowerShellScript(const RecordedStart& start);
+
+// Keeps a script the program gave PowerShell, with the path and rule name it
+// is meant for, as three UTF-8 lines in bin\powershell-scripts\<name>.txt.
+// ctest then has PowerShell itself parse and run each one
+// (tests/powershell/engine_checks.ps1).
+void SavePowerShellScript(const std::wstring& name, const std::wstring& path,
+                          const std::wstring& displayName, const std::wstring& script);
+
 // Points the recorder at a log in dir and fixes its per-start exit codes and
 // sleeps for this test; Starts() reads back what it saw.
 class RecorderSession {
