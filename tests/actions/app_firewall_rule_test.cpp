@@ -61,9 +61,9 @@ TEST(BuildApplicationRuleScript, IsExactForAPlainPath) {
             L"Any -Enabled True | Out-Null");
 }
 
-// The look-ups take patterns; how the escaped text reads there is checked by
-// PowerShell itself (tests/powershell). These characters cannot be in a file
-// name, only in a path given for removal.
+// How the escaped text reads as a pattern is checked by PowerShell itself
+// (tests/powershell), on paths that exist; * and ? cannot be in a file name,
+// only in a path given for removal, so they are checked here.
 TEST(EscapeWildcardPattern, PutsABacktickBeforeEachPatternCharacter) {
   EXPECT_EQ(EscapeWildcardPattern(L"C:\\[GOG] F'oo\\Foo [x64] `a[b*?.exe"),
             L"C:\\`[GOG`] F'oo\\Foo `[x64`] ``a`[b`*`?.exe");
