@@ -43,6 +43,13 @@ setup)
   if [ "${4:-}" = throwaway ]; then
     wine reg add 'HKLM\Software\UlvexSystemSetupTests' /v ThrowawayTestPrefix /d yes /f \
       </dev/null >/dev/null 2>&1
+    # Wine's CreateSymbolicLinkW makes nothing, so the results-file tests get
+    # their symbolic links from here: at a file, at nothing, and at a folder.
+    links="$WINEPREFIX/drive_c/ulvex-links"
+    mkdir -p "$links/outside"
+    ln -s outside/sentinel.txt "$links/to-sentinel.txt"
+    ln -s outside/never.txt "$links/dangling.txt"
+    ln -s outside "$links/to-outside"
   fi
   echo "wine prefix ready: $WINEPREFIX"
   ;;

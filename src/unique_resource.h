@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include <cstdio>
 #include <utility>
 
 // Owns one OS resource and releases it exactly once, on every path out of the
@@ -55,12 +54,13 @@ struct RegistryKeyTraits {
   static void Close(Type key) noexcept { ::RegCloseKey(key); }
 };
 
-struct StdioFileTraits {
-  using Type = FILE*;
-  static Type Invalid() noexcept { return nullptr; }
-  static void Close(Type file) noexcept { std::fclose(file); }
+// CreateFileW's failure value is INVALID_HANDLE_VALUE, not null.
+struct FileHandleTraits {
+  using Type = HANDLE;
+  static Type Invalid() noexcept { return INVALID_HANDLE_VALUE; }
+  static void Close(Type handle) noexcept { ::CloseHandle(handle); }
 };
 
 using UniqueHandle = UniqueResource<KernelHandleTraits>;
 using UniqueRegistryKey = UniqueResource<RegistryKeyTraits>;
-using UniqueFile = UniqueResource<StdioFileTraits>;
+using UniqueFileHandle = UniqueResource<FileHandleTraits>;

@@ -1,18 +1,174 @@
 #include "driver/results_file.h"
 
-#include <cstdio>
-#include <cwchar>
+#include <windows.h>
 
 #include "unique_resource.h"
 
-void WriteResultsFile(const std::wstring& path, const std::vector<TaskResult>& results) {
-  UniqueFile file;
-  if (_wfopen_s(file.Put(), path.c_str(), L"w, ccs=UTF-8") != 0 || !file.IsValid()) return;
-  for (const TaskResult& result : results) {
-    if (result.code == 0) {
-      std::fwprintf(file.Get(), L"%ls=ok\n", result.name.c_str());
-    } else {
-      std::fwprintf(file.Get(), L"%ls=fail:%lu\n", result.name.c_str(), result.code);
+namespace {
+
+// MinGW's headers hide this class behind a wrong version test.
+constexpr auto kFileDispositionInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
+
+// For the Win32 calls that fill a buffer and return the length written, or
+// the size they need when the buffer is too small.
+template <typename Fill>
+std::wstring FilledString(Fill fill) {
+  std::wstring text(fill(nullptr, 0), L'\0');
+  const DWORD length = fill(text.data(), static_cast<DWORD>(text.size()));
+  text.resize(length < text.size() ? length : 0);
+  return text;
+}
+
+std::wstring FinalPath(HANDLE handle) {
+  return FilledString([handle](wchar_t* buffer, DWORD size) {
+    return GetFinalPathNameByHandleW(handle, buffer, size, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  });
+}
+
+// A folder path as GetFinalPathNameByHandleW spells it: long names, \\?\ or
+// \\?\UNC\ in front, no backslash at the end.
+std::wstring FinalForm(const std::wstring& path) {
+  std::wstring form = FilledString([&path](wchar_t* buffer, DWORD size) {
+    return GetLongPathNameW(path.c_str(), buffer, size);
+  });
+  if (!form.starts_with(L"\\\\?\\")) {
+    form = form.starts_with(L"\\\\") ? L"\\\\?\\UNC" + form.substr(1) : L"\\\\?\\" + form;
+  }
+  if (form.ends_with(L'\\')) form.pop_back();
+  return form;
+}
+
+bool SameText(const std::wstring& a, const std::wstring& b) {
+  return !a.empty() && CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                                            static_cast<int>(b.size()), /*ignoreCase=*/TRUE) ==
+                           CSTR_EQUAL;
+}
+
+// Never follows a link at the path itself: a link is opened as what it is.
+UniqueFileHandle OpenEntry(const std::wstring& path, DWORD access, DWORD share, DWORD disposition,
+                           DWORD flags) {
+  return UniqueFileHandle(CreateFileW(path.c_str(), access, share, /*securityAttributes=*/nullptr,
+                                      disposition, flags | FILE_FLAG_OPEN_REPARSE_POINT,
+                                      /*templateFile=*/nullptr));
+}
+
+bool IsPlainFolder(HANDLE handle) {
+  BY_HANDLE_FILE_INFORMATION info;
+  return GetFileInformationByHandle(handle, &info) &&
+         (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
+             FILE_ATTRIBUTE_DIRECTORY;
+}
+
+// Removes the name the handle was opened by: a link goes, its target stays.
+// POSIX semantics free the name at once and ignore a read-only attribute
+// (Windows 10 1809 on); elsewhere the name goes when the handle closes.
+bool DeleteByHandle(HANDLE handle) {
+  FILE_DISPOSITION_INFO_EX posix = {FILE_DISPOSITION_FLAG_DELETE |
+                                    FILE_DISPOSITION_FLAG_POSIX_SEMANTICS |
+                                    FILE_DISPOSITION_FLAG_IGNORE_READONLY_ATTRIBUTE};
+  FILE_DISPOSITION_INFO plain = {TRUE};
+  return SetFileInformationByHandle(handle, kFileDispositionInfoEx, &posix, sizeof(posix)) ||
+         SetFileInformationByHandle(handle, FileDispositionInfo, &plain, sizeof(plain));
+}
+
+// Without POSIX semantics a read-only file cannot be deleted: its attribute
+// is cleared through the handle, and only where no other name (a hard link to
+// someone's file) shares it.
+bool ClearReadOnly(HANDLE handle) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(handle, &info) || info.nNumberOfLinks != 1 ||
+      !(info.dwFileAttributes & FILE_ATTRIBUTE_READONLY)) {
+    return false;
+  }
+  const UniqueFileHandle writable(ReOpenFile(handle, FILE_WRITE_ATTRIBUTES,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                             FILE_FLAG_OPEN_REPARSE_POINT));
+  FILE_BASIC_INFO basic = {};  // times of 0 stay as they are
+  basic.FileAttributes = (info.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY) | FILE_ATTRIBUTE_NORMAL;
+  return writable.IsValid() &&
+         SetFileInformationByHandle(writable.Get(), FileBasicInfo, &basic, sizeof(basic));
+}
+
+UniqueFileHandle CreateNewFile(const std::wstring& path) {
+  return OpenEntry(path, GENERIC_WRITE | DELETE, /*share=*/0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
+}
+
+// Whatever stands at the name (a file, a hard or symbolic link, a junction,
+// someone's forged results) is deleted as itself, then the file is created
+// once more. A real folder there is left alone, and so is anything the handle
+// reached elsewhere (Wine opens a Unix symbolic link only as its target).
+UniqueFileHandle CreateFreshFile(const std::wstring& path, const std::wstring& finalPath) {
+  UniqueFileHandle file = CreateNewFile(path);
+  if (file.IsValid()) return file;
+  {
+    const UniqueFileHandle old =
+        OpenEntry(path, DELETE | FILE_READ_ATTRIBUTES,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING,
+                  FILE_FLAG_BACKUP_SEMANTICS);
+    if (!old.IsValid() || IsPlainFolder(old.Get()) || !SameText(FinalPath(old.Get()), finalPath) ||
+        !(DeleteByHandle(old.Get()) || (ClearReadOnly(old.Get()) && DeleteByHandle(old.Get())))) {
+      return file;
     }
+  }
+  return CreateNewFile(path);
+}
+
+std::string ResultsBytes(const std::vector<TaskResult>& results) {
+  std::wstring text;
+  for (const TaskResult& result : results) {
+    text += result.name + (result.code == 0 ? L"=ok" : L"=fail:" + std::to_wstring(result.code)) +
+            L"\r\n";
+  }
+  const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                       nullptr, 0, nullptr, nullptr);
+  std::string bytes = "\xEF\xBB\xBF" + std::string(size, '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data() + 3,
+                      size, nullptr, nullptr);
+  return bytes;
+}
+
+// RedirectionGuard: from here on Windows follows no junction that a
+// non-administrator made. It cannot be turned off, so it waits until the
+// tasks are done. Systems without it go on without it.
+void TrustOnlyAdministratorsRedirections() {
+  PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY policy = {};
+  policy.EnforceRedirectionTrust = 1;
+  SetProcessMitigationPolicy(ProcessRedirectionTrustPolicy, &policy, sizeof(policy));
+}
+
+}  // namespace
+
+void WriteResultsFile(const std::wstring& path, const std::vector<TaskResult>& results) {
+  TrustOnlyAdministratorsRedirections();
+  const std::wstring full = FilledString([&path](wchar_t* buffer, DWORD size) {
+    return GetFullPathNameW(path.c_str(), size, buffer, /*filePart=*/nullptr);
+  });
+  const std::size_t separator = full.find_last_of(L'\\');
+  if (separator == std::wstring::npos) return;
+  const std::wstring folderPath = full.substr(0, separator + 1);
+  const std::wstring name = full.substr(separator + 1);
+  if (name.empty() || name.find(L':') != std::wstring::npos) return;  // no streams
+
+  // Held without delete sharing, the folder cannot be renamed or removed, and
+  // so neither can the folders above it. Sharing counts only for a handle with
+  // data access, hence the listing right.
+  const UniqueFileHandle folder =
+      OpenEntry(folderPath, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
+  if (!folder.IsValid() || !IsPlainFolder(folder.Get())) return;
+  // A junction or link anywhere above would show here as another place.
+  const std::wstring folderFinal = FinalForm(FinalPath(folder.Get()));
+  if (!SameText(folderFinal, FinalForm(folderPath))) return;
+
+  const std::wstring finalPath = folderFinal + L"\\" + name;
+  const UniqueFileHandle file = CreateFreshFile(full, finalPath);
+  if (!file.IsValid()) return;
+  const std::string bytes = ResultsBytes(results);
+  DWORD written = 0;
+  if (!SameText(FinalPath(file.Get()), finalPath) ||
+      !WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                 /*overlapped=*/nullptr) ||
+      written != bytes.size()) {
+    DeleteByHandle(file.Get());
   }
 }

@@ -236,14 +236,41 @@ TEST_F(MachineResultsFile, FiveFailuresGiveMask31AndFiveLines) {
   EXPECT_EQ(ReadBytes(results), expectedFile);
 }
 
-TEST_F(MachineResultsFile, ExistingFileIsTruncatedAndRewritten) {
+// Run elevated, the program deletes whatever stands at the path and writes
+// a file of its own there; nothing outside the folder changes. A folder there
+// stays, and so do the symbolic links the suite's prefix holds, which Wine
+// opens only as what they point to: those leave no results file.
+TEST_F(MachineResultsFile, WhatStandsAtThePathIsReplacedNeverWrittenThrough) {
   TempDirectory dir;
-  const std::wstring results = dir.File(L"r.txt");
-  WriteBytes(results, std::string(5000, 'x'));
-  const ProcessOutput run =
-      RunProgram(L"--result " + QuoteArgument(results) + L" --remove-legacy-autostart");
-  EXPECT_EQ(run.exitCode, 0u);
-  EXPECT_EQ(ReadBytes(results), std::string(kBom) + "remove-legacy-autostart=ok\r\n");
+  const std::wstring links = L"C:\\ulvex-links\\", sentinel = links + L"outside\\sentinel.txt";
+  const std::wstring linked[] = {links + L"to-sentinel.txt", links + L"dangling.txt",
+                                 links + L"to-outside\\r.txt"};
+  const std::string forged = std::string(kBom) + "firewall-add=ok\r\nopenxr-runtime=ok\r\n";
+  const std::string written = std::string(kBom) + "remove-legacy-autostart=ok\r\n";
+  enum Standing { kFile, kReadOnlyFile, kHardLink, kFolder, kFileLink, kDanglingLink, kFolderLink };
+  for (const int standing : {kFile, kReadOnlyFile, kHardLink, kFolder, kFileLink, kDanglingLink,
+                             kFolderLink}) {
+    const std::wstring results = dir.File((std::to_wstring(standing) + L".txt").c_str());
+    WriteBytes(sentinel, forged);
+    if (standing <= kReadOnlyFile) WriteBytes(results, forged);
+    if (standing == kReadOnlyFile) SetFileAttributesW(results.c_str(), FILE_ATTRIBUTE_READONLY);
+    if (standing == kHardLink) CreateHardLinkW(results.c_str(), sentinel.c_str(), nullptr);
+    if (standing == kFolder) CreateDirectoryW(results.c_str(), nullptr);
+    ASSERT_TRUE(FileExists(standing < kFileLink ? results : links + L"to-outside\\sentinel.txt"));
+    const ProcessOutput run = RunProgram(
+        L"--result " + QuoteArgument(standing < kFileLink ? results : linked[standing - kFileLink]) +
+        L" --remove-legacy-autostart");
+    EXPECT_EQ(run.exitCode, 0u) << standing;
+    if (standing <= kFolder) {
+      EXPECT_EQ(ReadBytes(results), standing == kFolder ? "" : written) << standing;
+      // A file of its own: not read-only, and no other name.
+      EXPECT_TRUE(standing == kFolder || DeleteFileW(results.c_str())) << standing;
+    }
+    EXPECT_EQ(ReadBytes(sentinel), forged) << standing;
+    for (const wchar_t* stray : {L"never.txt", L"r.txt"}) {
+      EXPECT_FALSE(DeleteFileW((links + L"outside\\" + stray).c_str())) << standing;
+    }
+  }
 }
 
 TEST_F(MachineResultsFile, MissingDirectoryIsSkippedSilently) {

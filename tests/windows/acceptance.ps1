@@ -43,6 +43,11 @@ $program = [IO.Path]::Combine($folder, "$appName.exe")
 $lookAlike = [IO.Path]::Combine($env:TEMP, "ulvex acceptance x $id", "O'Brien x v2 Tool.exe")
 $otherProgram = "$env:SystemRoot\System32\hostname.exe"
 $results = [IO.Path]::Combine($folder, 'results.txt')
+# Outside the results folder: what links at the results path point to, and a
+# junction to the folder itself.
+$outside = [IO.Path]::Combine($env:TEMP, "ulvex outside $id")
+$sentinel = [IO.Path]::Combine($outside, 'sentinel.txt')
+$hop = [IO.Path]::Combine($env:TEMP, "ulvex hop $id")
 # Look-alikes of the firewall cmdlets the program's scripts call; each one
 # that runs appends its name to the marker.
 $plant = [IO.Path]::Combine($env:TEMP, "ulvex plant $id")
@@ -127,6 +132,30 @@ try {
     $file = if (Test-Path -LiteralPath $results) { [IO.File]::ReadAllBytes($results) } else { [byte[]]@() }
     Check (($file -join ',') -eq ($expectedFile -join ',')) 'the results file: BOM, CR LF, five =ok lines'
 
+    # A link at the results path is deleted as itself and the file made anew;
+    # a junction in the folder path means no results file. Nothing outside the
+    # folder may change or appear, not even a dangling link's target.
+    [IO.Directory]::CreateDirectory($outside) | Out-Null
+    [IO.File]::WriteAllText($sentinel, 'sentinel')
+    $oneLine = [byte[]](0xEF, 0xBB, 0xBF) + [Text.Encoding]::ASCII.GetBytes("remove-legacy-autostart=ok`r`n")
+    foreach ($link in @('symbolic', $sentinel), @('symbolic', [IO.Path]::Combine($outside, 'dangling.txt')), @('junction', $outside)) {
+        # .NET deletes a link itself, never what it points to.
+        if ([IO.Directory]::Exists($results)) { [IO.Directory]::Delete($results) } else { [IO.File]::Delete($results) }
+        $made = if ($link[0] -eq 'junction') { cmd /c mklink /J $results $link[1] } else { cmd /c mklink $results $link[1] }
+        $what = "a run with a $($link[0]) link at the results path to $($link[1])"
+        Check (([IO.File]::GetAttributes($results) -band [IO.FileAttributes]::ReparsePoint) -ne 0) "$what (mklink: $made)"
+        Invoke-Ok $what @('remove-legacy-autostart') @('--result', $results, '--remove-legacy-autostart')
+        Check ([IO.File]::Exists($results) -and ([IO.File]::GetAttributes($results) -band [IO.FileAttributes]::ReparsePoint) -eq 0 -and
+               ([IO.File]::ReadAllBytes($results) -join ',') -eq ($oneLine -join ',')) "${what}: a new results file with its line"
+        Check ([IO.File]::ReadAllText($sentinel) -ceq 'sentinel' -and
+               (@(Get-ChildItem -LiteralPath $outside -Force).Name -join ',') -ceq 'sentinel.txt') "${what}: nothing outside changed"
+    }
+    [IO.File]::Delete($results)
+    cmd /c mklink /J $hop $folder | Out-Null
+    Invoke-Ok 'a run with a junction in the results folder path' @('remove-legacy-autostart') @(
+        '--result', [IO.Path]::Combine($hop, 'results.txt'), '--remove-legacy-autostart')
+    Check (-not [IO.File]::Exists($results)) 'a junction in the results folder path: no results file'
+
     $rules = @(Get-Rules $portRule)
     Check ($rules.Count -eq 1) "exactly one '$portRule' rule (found $($rules.Count))"
     if ($rules.Count -eq 1) {
@@ -208,7 +237,8 @@ finally {
             Remove-ItemProperty -Path $openXrKeys[2] -Name ActiveRuntime -ErrorAction SilentlyContinue
         }
     }
-    foreach ($dir in $folder, $plant) {
+    Restore 'deleting the junction' { if ([IO.Directory]::Exists($hop)) { [IO.Directory]::Delete($hop) } }
+    foreach ($dir in $folder, $plant, $outside) {
         Restore "deleting $dir" { if ([IO.Directory]::Exists($dir)) { [IO.Directory]::Delete($dir, $true) } }
     }
 }
