@@ -17,16 +17,17 @@ std::wstring BuildApplicationRuleScript(std::wstring_view programPath) {
   // compares paths) against every filter; escaping would match nothing if
   // -Program takes the value as it stands.
   const bool plainPath = EscapeWildcardPattern(programPath) == programPath;
-  const wchar_t* const programFilters =
-      plainPath ? L"Get-NetFirewallApplicationFilter -Program $p -ErrorAction SilentlyContinue"
-                : L"Get-NetFirewallApplicationFilter -All | Where-Object { $_.Program -eq $p }";
+  const std::wstring programFilters =
+      plainPath ? L"Get-NetFirewallApplicationFilter -Program $p"
+                : L"Get-NetFirewallApplicationFilter -All";
+  const std::wstring blockingRules =
+      std::wstring(plainPath ? L"" : L" | Where-Object { $_.Program -eq $p }") +
+      L" | Get-NetFirewallRule | Where-Object { $_.Action -eq 'Block' } | Remove-NetFirewallRule";
+  // A look-up that fails must not end in an allow rule that a blocking rule
+  // left behind still beats.
   return kPowerShellPrologue + (L"$p=" + QuotePowerShellLiteral(programPath)) + L"; " +
-         programFilters +
-         L" | Get-NetFirewallRule | Where-Object { $_.Action -eq 'Block' } | "
-         L"Remove-NetFirewallRule; " +
-         L"Get-NetFirewallRule -DisplayName " +
-         QuotePowerShellLiteral(EscapeWildcardPattern(displayName)) +
-         L" -ErrorAction SilentlyContinue | Remove-NetFirewallRule; " +
+         LookUpScript(programFilters, blockingRules) + L"; " +
+         RemoveRulesNamedScript(displayName, L"") + L"; " +
          L"New-NetFirewallRule -DisplayName " + QuotePowerShellLiteral(displayName) +
          L" -Program $p -Direction Inbound -Action Allow -Profile Any -Enabled True | Out-Null";
 }

@@ -29,14 +29,19 @@ std::wstring EscapeWildcardPattern(std::wstring_view text) {
   return escaped;
 }
 
+std::wstring LookUpScript(std::wstring_view lookUp, std::wstring_view pipeline) {
+  // A value without a pattern that matches nothing is reported as an
+  // ObjectNotFound error; that one alone means "nothing there".
+  return std::wstring(lookUp) + L" -ErrorAction SilentlyContinue -ErrorVariable e" +
+         std::wstring(pipeline) +
+         L"; $e | Where-Object { $_.CategoryInfo.Category -ne 'ObjectNotFound' } | "
+         L"ForEach-Object { throw $_ }";
+}
+
 std::wstring RemoveRulesNamedScript(std::wstring_view displayName, std::wstring_view filter) {
-  // A name without a pattern that matches nothing is reported as an
-  // ObjectNotFound error; that one alone means "already gone".
-  return L"Get-NetFirewallRule -DisplayName " +
-         QuotePowerShellLiteral(EscapeWildcardPattern(displayName)) +
-         L" -ErrorAction SilentlyContinue -ErrorVariable e" + std::wstring(filter) +
-         L" | Remove-NetFirewallRule; $e | Where-Object { $_.CategoryInfo.Category -ne "
-         L"'ObjectNotFound' } | ForEach-Object { throw $_ }";
+  return LookUpScript(
+      L"Get-NetFirewallRule -DisplayName " + QuotePowerShellLiteral(EscapeWildcardPattern(displayName)),
+      std::wstring(filter) + L" | Remove-NetFirewallRule");
 }
 
 ResultCode RunPowerShellScript(const std::wstring& script) {

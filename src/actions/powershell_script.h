@@ -25,6 +25,11 @@ std::wstring QuotePowerShellLiteral(std::wstring_view text);
 // three; text without any of the five comes back unchanged.
 std::wstring EscapeWildcardPattern(std::wstring_view text);
 
+// Runs a look-up into the rest of its pipeline. A look-up that finds nothing
+// is success; any other error of it ends the script once the pipeline is
+// done, so nothing after it runs.
+std::wstring LookUpScript(std::wstring_view lookUp, std::wstring_view pipeline);
+
 // Removes every rule with exactly this display name that passes filter (a
 // pipeline stage such as " | Where-Object { ... }", or empty). No such rule
 // is success; any other error of the look-up or the removal ends the script.

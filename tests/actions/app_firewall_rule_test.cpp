@@ -53,10 +53,13 @@ TEST(BuildApplicationRuleScript, IsExactForAPlainPath) {
   EXPECT_EQ(BuildApplicationRuleScript(L"C:\\Apps\\Viewer.exe"),
             L"$ErrorActionPreference='Stop'; Import-Module -Name ($PSHOME + "
             L"'\\Modules\\NetSecurity\\NetSecurity.psd1'); $p='C:\\Apps\\Viewer.exe'; "
-            L"Get-NetFirewallApplicationFilter -Program $p -ErrorAction SilentlyContinue | "
-            L"Get-NetFirewallRule | Where-Object { $_.Action -eq 'Block' } | "
-            L"Remove-NetFirewallRule; Get-NetFirewallRule -DisplayName 'ULVEX Viewer' "
-            L"-ErrorAction SilentlyContinue | Remove-NetFirewallRule; New-NetFirewallRule "
+            L"Get-NetFirewallApplicationFilter -Program $p -ErrorAction SilentlyContinue "
+            L"-ErrorVariable e | Get-NetFirewallRule | Where-Object { $_.Action -eq 'Block' } | "
+            L"Remove-NetFirewallRule; $e | Where-Object { $_.CategoryInfo.Category -ne "
+            L"'ObjectNotFound' } | ForEach-Object { throw $_ }; Get-NetFirewallRule -DisplayName "
+            L"'ULVEX Viewer' -ErrorAction SilentlyContinue -ErrorVariable e | "
+            L"Remove-NetFirewallRule; $e | Where-Object { $_.CategoryInfo.Category -ne "
+            L"'ObjectNotFound' } | ForEach-Object { throw $_ }; New-NetFirewallRule "
             L"-DisplayName 'ULVEX Viewer' -Program $p -Direction Inbound -Action Allow -Profile "
             L"Any -Enabled True | Out-Null");
 }

@@ -81,7 +81,7 @@ foreach ($r in $records) {
 # before the script, as application control sets it; the stand-in, imported
 # from there, runs constrained too, where 5.1 under a lockdown policy would
 # run the signed system module in full language.
-function Start-Script([string]$script, [object[]]$rules, [bool]$constrained, [bool]$failing, [string]$state) {
+function Start-Script([string]$script, [object[]]$rules, [bool]$constrained, [string]$failing, [string]$state) {
   ConvertTo-Json -InputObject @($rules) | Set-Content -LiteralPath $state
   $start = [Diagnostics.ProcessStartInfo]::new($Pwsh)
   $arguments = if ($constrained) {
@@ -91,7 +91,7 @@ function Start-Script([string]$script, [object[]]$rules, [bool]$constrained, [bo
   $arguments | ForEach-Object { $start.ArgumentList.Add($_) }
   $start.Environment['ULVEX_SCRIPT'] = $script
   $start.Environment['STANDIN_RULES'] = $state
-  $start.Environment['STANDIN_FAIL'] = if ($failing) { '1' } else { '' }
+  $start.Environment['STANDIN_FAIL'] = $failing
   $start.RedirectStandardOutput = $start.RedirectStandardError = $true
   [Diagnostics.Process]::Start($start)
 }
@@ -102,7 +102,8 @@ function Rule($name, $displayName, $program, $action) {
 # Every script runs on rules seeded from its path and name (a blocking rule
 # with the path in other letter case, a decoy a pattern look-up would take,
 # another program's rules) and must leave exactly the rules listed. One row
-# also runs with nothing to remove, and with the stand-in failing.
+# also runs with nothing to remove, and with the stand-in failing; a plain
+# and a pattern path with one look-up failing, where no rule may be made.
 $cases = foreach ($r in $records) {
   $P = $r.Path; $N = $r.Name
   $seeds = @((Rule block 'Blocked by someone' $P.ToUpperInvariant() Block), (Rule allow 'Allowed by someone' $P Allow),
@@ -118,7 +119,11 @@ $cases = foreach ($r in $records) {
   }
   if ($r.Row -in 'row11', 'port') {
     @{ Record = $r; Seeds = @(); Left = @(if ($r.Task -eq 'firewall-app') { 'new' }); Note = ' (nothing to remove)' }
-    @{ Record = $r; Seeds = $seeds; Failing = $true; Note = ' (stand-in failing)' }
+    @{ Record = $r; Seeds = $seeds; Failing = '*'; Note = ' (stand-in failing)' }
+  }
+  if ($r.Task -eq 'firewall-app' -and $r.Row -in 'row3', 'row11') {
+    @{ Record = $r; Seeds = $seeds; Failing = 'Get-NetFirewallApplicationFilter.*'; Note = ' (filter look-up failing)' }
+    @{ Record = $r; Seeds = $seeds; Failing = 'Get-NetFirewallRule.ByDisplayName'; Note = ' (name look-up failing)' }
   }
 }
 $module = Join-Path $PSHOME 'Modules/NetSecurity'
@@ -131,7 +136,7 @@ try {
     $batch = @($runs[$i..([Math]::Min($i + 1, $runs.Count - 1))])
     foreach ($run in $batch) {
       $run.State = Join-Path ([IO.Path]::GetTempPath()) "ulvex-standin-$PID-$($batch.IndexOf($run)).json"
-      $run.Process = Start-Script $run.Case.Record.Script $run.Case.Seeds $run.Constrained ([bool]$run.Case.Failing) $run.State
+      $run.Process = Start-Script $run.Case.Record.Script $run.Case.Seeds $run.Constrained $run.Case.Failing $run.State
     }
     foreach ($run in $batch) {
       $case = $run.Case; $r = $case.Record
@@ -140,12 +145,12 @@ try {
       $code = $run.Process.ExitCode
       $rules = @(Get-Content -Raw -LiteralPath $run.State | ConvertFrom-Json)
       $label = "$($r.Label)$(if ($run.Constrained) { ' (constrained)' })$($case.Note)"
+      $new = @($rules | Where-Object { $_.Name -notin $case.Seeds.Name })
       if ($case.Failing) {
-        if ($code -eq 0) { Fail "${label}: exit code 0 although the firewall failed" }
+        if ($code -eq 0 -or $new) { Fail "${label}: exit code $code and $($new.Count) new rules although the firewall failed" }
         continue
       }
       if ($code -ne 0) { Fail "${label}: exit code ${code}: $output"; continue }
-      $new = @($rules | Where-Object { $_.Name -notin $case.Seeds.Name })
       $left = @($rules | ForEach-Object { if ($_ -in $new) { 'new' } else { $_.Name } } | Sort-Object)
       if (($left -join ',') -cne (@($case.Left | Sort-Object) -join ',')) { Fail "${label}: left $($left -join ', ')" }
       $wrong = $new | Where-Object { $_.DisplayName -cne $r.Name -or $_.Program -cne $r.Path -or $_.Action -ne 'Allow' -or

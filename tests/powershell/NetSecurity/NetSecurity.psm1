@@ -1,10 +1,14 @@
 # Stand-in for the four firewall cmdlets the program's scripts call. Rules
 # live in the JSON file $env:STANDIN_RULES as {Name, DisplayName, Program,
 # Action, Direction, Profile, Enabled}; an application filter is a rule's
-# {InstanceID = Name, Program}. With $env:STANDIN_FAIL set, every cmdlet
-# reports an access error instead, non-terminating as CIM errors are.
+# {InstanceID = Name, Program}. A call whose "<cmdlet>.<parameter set>"
+# matches the pattern $env:STANDIN_FAIL ('*': every call) reports an access
+# error instead, non-terminating as CIM errors are.
 # It runs in ConstrainedLanguage mode too, so it calls no .NET method.
 
+function Fails($cmdlet) {
+  $env:STANDIN_FAIL -and "$($cmdlet.MyInvocation.MyCommand.Name).$($cmdlet.ParameterSetName)" -like $env:STANDIN_FAIL
+}
 function Read-Rules { @(Get-Content -Raw -LiteralPath $env:STANDIN_RULES | ConvertFrom-Json) }
 function Write-Rules($rules) {
   ConvertTo-Json -InputObject @($rules) | Set-Content -LiteralPath $env:STANDIN_RULES
@@ -32,7 +36,7 @@ function Get-NetFirewallRule {
         [Parameter(ParameterSetName = 'ByFilter', Mandatory, ValueFromPipeline)]
         $AssociatedNetFirewallApplicationFilter)
   process {
-    if ($env:STANDIN_FAIL) { Write-Error 'Access is denied.' -Category PermissionDenied; return }
+    if (Fails $PSCmdlet) { Write-Error 'Access is denied.' -Category PermissionDenied; return }
     $rules = Read-Rules
     switch ($PSCmdlet.ParameterSetName) {
       'All' { $rules }
@@ -48,7 +52,7 @@ function Get-NetFirewallApplicationFilter {
         [Parameter(ParameterSetName = 'ByProgram', Mandatory)] [string[]]$Program,
         [Parameter(ParameterSetName = 'ByRule', Mandatory, ValueFromPipeline)] $AssociatedNetFirewallRule)
   process {
-    if ($env:STANDIN_FAIL) { Write-Error 'Access is denied.' -Category PermissionDenied; return }
+    if (Fails $PSCmdlet) { Write-Error 'Access is denied.' -Category PermissionDenied; return }
     $filters = @(Read-Rules | Select-Object @{ Name = 'InstanceID'; Expression = { $_.Name } }, Program)
     switch ($PSCmdlet.ParameterSetName) {
       'All' { $filters }
@@ -62,7 +66,7 @@ function Remove-NetFirewallRule {
   [CmdletBinding()]
   param([Parameter(Mandatory, ValueFromPipeline)] $InputObject)
   process {
-    if ($env:STANDIN_FAIL) { Write-Error 'Access is denied.' -Category PermissionDenied; return }
+    if (Fails $PSCmdlet) { Write-Error 'Access is denied.' -Category PermissionDenied; return }
     Write-Rules @(Read-Rules | Where-Object Name -ne $InputObject.Name)
   }
 }
@@ -71,7 +75,7 @@ function New-NetFirewallRule {
   [CmdletBinding()]
   param([string]$DisplayName, [string]$Program, [string]$Direction, [string]$Action,
         [string]$Profile, [string]$Enabled)
-  if ($env:STANDIN_FAIL) { Write-Error 'Access is denied.' -Category PermissionDenied; return }
+  if (Fails $PSCmdlet) { Write-Error 'Access is denied.' -Category PermissionDenied; return }
   # ConstrainedLanguage allows no [pscustomobject] cast; JSON makes one.
   $rule = @{ Name = [string](New-Guid); DisplayName = $DisplayName; Program = $Program; Action = $Action
              Direction = $Direction; Profile = $Profile; Enabled = $Enabled } | ConvertTo-Json | ConvertFrom-Json
