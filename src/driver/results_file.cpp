@@ -60,8 +60,9 @@ bool IsPlainFolder(HANDLE handle) {
 }
 
 // Removes the name the handle was opened by: a link goes, its target stays.
-// POSIX semantics free the name at once and ignore a read-only attribute
-// (Windows 10 1809 on); elsewhere the name goes when the handle closes.
+// With POSIX semantics the name goes when this handle closes, whoever else
+// holds the file, and a read-only attribute is ignored (Windows 10 1809 on);
+// without, the name goes when the last handle to the file closes.
 bool DeleteByHandle(HANDLE handle) {
   FILE_DISPOSITION_INFO_EX posix = {FILE_DISPOSITION_FLAG_DELETE |
                                     FILE_DISPOSITION_FLAG_POSIX_SEMANTICS |
