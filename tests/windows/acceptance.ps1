@@ -138,19 +138,20 @@ try {
     [IO.Directory]::CreateDirectory($outside) | Out-Null
     [IO.File]::WriteAllText($sentinel, 'sentinel')
     $oneLine = [byte[]](0xEF, 0xBB, 0xBF) + [Text.Encoding]::ASCII.GetBytes("remove-legacy-autostart=ok`r`n")
+    # .NET deletes a link itself, never what it points to.
+    function Remove-Results { if ([IO.Directory]::Exists($results)) { [IO.Directory]::Delete($results) } else { [IO.File]::Delete($results) } }
     foreach ($link in @('symbolic', $sentinel), @('symbolic', [IO.Path]::Combine($outside, 'dangling.txt')), @('junction', $outside)) {
-        # .NET deletes a link itself, never what it points to.
-        if ([IO.Directory]::Exists($results)) { [IO.Directory]::Delete($results) } else { [IO.File]::Delete($results) }
+        Remove-Results
         $made = if ($link[0] -eq 'junction') { cmd /c mklink /J $results $link[1] } else { cmd /c mklink $results $link[1] }
         $what = "a run with a $($link[0]) link at the results path to $($link[1])"
         Check (([IO.File]::GetAttributes($results) -band [IO.FileAttributes]::ReparsePoint) -ne 0) "$what (mklink: $made)"
         Invoke-Ok $what @('remove-legacy-autostart') @('--result', $results, '--remove-legacy-autostart')
         Check ([IO.File]::Exists($results) -and ([IO.File]::GetAttributes($results) -band [IO.FileAttributes]::ReparsePoint) -eq 0 -and
                ([IO.File]::ReadAllBytes($results) -join ',') -eq ($oneLine -join ',')) "${what}: a new results file with its line"
-        Check ([IO.File]::ReadAllText($sentinel) -ceq 'sentinel' -and
+        Check ([IO.File]::Exists($sentinel) -and [IO.File]::ReadAllText($sentinel) -ceq 'sentinel' -and
                (@(Get-ChildItem -LiteralPath $outside -Force).Name -join ',') -ceq 'sentinel.txt') "${what}: nothing outside changed"
     }
-    [IO.File]::Delete($results)
+    Remove-Results
     cmd /c mklink /J $hop $folder | Out-Null
     Invoke-Ok 'a run with a junction in the results folder path' @('remove-legacy-autostart') @(
         '--result', [IO.Path]::Combine($hop, 'results.txt'), '--remove-legacy-autostart')
