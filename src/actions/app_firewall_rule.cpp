@@ -2,6 +2,19 @@
 
 #include <windows.h>
 
+namespace {
+
+// Keeps what the expression finds equal to $p as Windows compares paths:
+// ordinal, ignoring case. -eq compares strings by culture and takes texts
+// that differ only by a soft hyphen, say, for equal. This form runs in
+// ConstrainedLanguage too.
+std::wstring WherePathIsP(const wchar_t* expression) {
+  return L" | Where-Object { [string]::Equals(" + std::wstring(expression) +
+         L", $p, 'OrdinalIgnoreCase') }";
+}
+
+}  // namespace
+
 std::wstring ApplicationRuleDisplayName(std::wstring_view programPath) {
   const std::size_t separator = programPath.find_last_of(L"\\/");
   std::wstring_view fileName =
@@ -21,7 +34,7 @@ std::wstring BuildApplicationRuleScript(std::wstring_view programPath) {
       plainPath ? L"Get-NetFirewallApplicationFilter -Program $p"
                 : L"Get-NetFirewallApplicationFilter -All";
   const std::wstring blockingRules =
-      std::wstring(plainPath ? L"" : L" | Where-Object { $_.Program -eq $p }") +
+      (plainPath ? L"" : WherePathIsP(L"$_.Program")) +
       L" | Get-NetFirewallRule | Where-Object { $_.Action -eq 'Block' } | Remove-NetFirewallRule";
   // A look-up that fails must not end in an allow rule that a blocking rule
   // left behind still beats.
@@ -36,11 +49,16 @@ std::wstring BuildApplicationRuleRemovalScript(std::wstring_view programPath) {
   return kPowerShellPrologue + (L"$p=" + QuotePowerShellLiteral(programPath)) + L"; " +
          RemoveRulesNamedScript(
              ApplicationRuleDisplayName(programPath),
-             L" | Where-Object { ($_ | Get-NetFirewallApplicationFilter).Program -eq $p }");
+             WherePathIsP(L"($_ | Get-NetFirewallApplicationFilter).Program"));
 }
 
 ResultCode AllowApplicationThroughFirewall(const std::wstring& programPath) {
-  if (programPath.empty() || GetFileAttributesW(programPath.c_str()) == INVALID_FILE_ATTRIBUTES) {
+  if (programPath.empty()) return ERROR_FILE_NOT_FOUND;
+  // No Windows path holds one, yet "x\"\..\y" passes the existence check
+  // (.. is folded as text first), and PowerShell's command line would drop the
+  // quote and make the rule for another program.
+  if (programPath.find(L'"') != std::wstring::npos) return ERROR_INVALID_PARAMETER;
+  if (GetFileAttributesW(programPath.c_str()) == INVALID_FILE_ATTRIBUTES) {
     return ERROR_FILE_NOT_FOUND;
   }
   return RunPowerShellScript(BuildApplicationRuleScript(programPath));

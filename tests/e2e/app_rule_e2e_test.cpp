@@ -44,17 +44,21 @@ TEST_F(MachineAppRule, RunsPowerShellOnceWithTheWholeScript) {
   ExpectHidden(starts[0]);
 }
 
-TEST_F(MachineAppRule, EmptyOrMissingPathFailsWith2AndStartsNothing) {
+TEST_F(MachineAppRule, UnusablePathFailsAndStartsNothing) {
   TempDirectory dir;
   RecorderSession recorder(dir, L"0");
-  // Removal needs no file, but a path: none holds a double quote.
+  WriteBytes(dir.File(L"Viewer.exe"), "MZ");
+  // Removal needs no file, but a path: none holds a double quote. With one,
+  // "x\"\..\" still finds the file, but PowerShell would read another path.
   const ProcessOutput run = RunProgram(L"--firewall-app \"\" --firewall-app " +
                                        QuoteArgument(dir.File(L"missing.exe")) +
-                                       L" --firewall-app-remove \"\" --firewall-app-remove \"C:\\a\\\"b.exe\"");
-  EXPECT_EQ(run.exitCode, 15u);
+                                       L" --firewall-app-remove \"\" --firewall-app-remove \"C:\\a\\\"b.exe\"" +
+                                       L" --firewall-app " + QuoteArgument(dir.File(L"x\"\\..\\Viewer.exe")));
+  EXPECT_EQ(run.exitCode, 31u);
   EXPECT_EQ(run.out,
             "task=firewall-app ok=0 code=2\r\ntask=firewall-app ok=0 code=2\r\n"
-            "task=firewall-app-remove ok=0 code=87\r\ntask=firewall-app-remove ok=0 code=87\r\n");
+            "task=firewall-app-remove ok=0 code=87\r\ntask=firewall-app-remove ok=0 code=87\r\n"
+            "task=firewall-app ok=0 code=87\r\n");
   EXPECT_TRUE(recorder.Starts().empty());
 }
 
