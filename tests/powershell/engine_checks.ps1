@@ -109,13 +109,19 @@ $cases = foreach ($r in $records) {
   $seeds = @((Rule block 'Blocked by someone' $P.ToUpperInvariant() Block), (Rule allow 'Allowed by someone' $P Allow),
              (Rule older $N 'C:\Other\older.exe' Allow), (Rule decoy (Decoy $N) (Decoy $P) Block),
              (Rule other 'Other program' 'C:\Other\x.exe' Block))
-  switch ($r.Task) {
+  $main = switch ($r.Task) {
     'firewall-app' { @{ Record = $r; Seeds = $seeds; Left = 'allow', 'decoy', 'other', 'new' } }
     'firewall-app-remove' { @{ Record = $r; Seeds = @($seeds[1..4]) + (Rule mine $N.ToUpperInvariant() $P.ToUpperInvariant() Allow)
                                Left = 'allow', 'decoy', 'older', 'other' } }
     'firewall-remove' { @{ Record = $r; Left = 'decoy', 'other'
                            Seeds = (Rule new 'Ulvex Eyetracking (UDP 47900)' Any Allow), (Rule old 'ulvex eyetracking (udp 9000)' Any Allow),
                                    (Rule decoy 'Ulvex Eyetracking (UDP 4790)' Any Allow), (Rule other 'Other program' Any Allow) } }
+  }
+  $main
+  # A path that differs from ours only by a soft hyphen names another program.
+  if ($r.Row -eq 'row11' -and $r.Task -ne 'firewall-remove') {
+    $shy = Rule shy $(if ($r.Task -eq 'firewall-app') { 'Blocked by someone' } else { $N }) $P.Insert(3, [string][char]0xAD) Block
+    @{ Record = $r; Seeds = @($main.Seeds) + $shy; Left = @($main.Left) + 'shy'; Note = ' (soft hyphen)' }
   }
   if ($r.Row -in 'row11', 'port') {
     @{ Record = $r; Seeds = @(); Left = @(if ($r.Task -eq 'firewall-app') { 'new' }); Note = ' (nothing to remove)' }
