@@ -1,6 +1,7 @@
 #include "driver/results_file.h"
 
 #include <windows.h>
+#include <winternl.h>
 
 #include "unique_resource.h"
 
@@ -8,6 +9,10 @@ namespace {
 
 // MinGW's headers hide this class behind a wrong version test.
 constexpr auto kFileDispositionInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
+// Older SDKs lack the first; the second is in ntstatus.h, which clashes with
+// windows.h.
+constexpr ULONG kObjDontReparse = 0x00001000;
+constexpr NTSTATUS kStatusInvalidParameter = static_cast<NTSTATUS>(0xC000000D);
 
 // For the Win32 calls that fill a buffer and return the length written, or
 // the size they need when the buffer is too small.
@@ -31,6 +36,7 @@ std::wstring FinalForm(const std::wstring& path) {
   std::wstring form = FilledString([&path](wchar_t* buffer, DWORD size) {
     return GetLongPathNameW(path.c_str(), buffer, size);
   });
+  if (form.empty()) return form;  // a failed look-up matches nothing
   if (!form.starts_with(L"\\\\?\\")) {
     form = form.starts_with(L"\\\\") ? L"\\\\?\\UNC" + form.substr(1) : L"\\\\?\\" + form;
   }
@@ -50,6 +56,38 @@ UniqueFileHandle OpenEntry(const std::wstring& path, DWORD access, DWORD share, 
   return UniqueFileHandle(CreateFileW(path.c_str(), access, share, /*securityAttributes=*/nullptr,
                                       disposition, flags | FILE_FLAG_OPEN_REPARSE_POINT,
                                       /*templateFile=*/nullptr));
+}
+
+// Opens a bare name inside the held folder, as POSIX's openat does: the
+// folder's path is not walked again, and a reparse point is followed neither
+// at the name nor, where Windows knows OBJ_DONT_REPARSE, anywhere on the way.
+// Win32 has no relative open; ntdll is mapped in every process already.
+UniqueFileHandle OpenInFolder(HANDLE folder, const std::wstring& name, ACCESS_MASK access,
+                              ULONG share, ULONG disposition, ULONG options) {
+  static const auto ntCreateFile = reinterpret_cast<decltype(&NtCreateFile)>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtCreateFile")));
+  if (ntCreateFile == nullptr || name.size() > 32767) return UniqueFileHandle();
+  UNICODE_STRING objectName = {static_cast<USHORT>(name.size() * sizeof(wchar_t)),
+                               static_cast<USHORT>(name.size() * sizeof(wchar_t)),
+                               const_cast<wchar_t*>(name.data())};
+  // Names ignore case, as with CreateFileW. Systems older than
+  // OBJ_DONT_REPARSE refuse it as an invalid parameter.
+  constexpr ULONG kIgnoreCase = OBJ_CASE_INSENSITIVE;
+  for (const ULONG attributes : {kIgnoreCase | kObjDontReparse, kIgnoreCase}) {
+    OBJECT_ATTRIBUTES object;
+    InitializeObjectAttributes(&object, &objectName, attributes, folder,
+                               /*SecurityDescriptor=*/nullptr);
+    IO_STATUS_BLOCK io = {};
+    HANDLE handle = nullptr;
+    const NTSTATUS opened = ntCreateFile(
+        &handle, access | SYNCHRONIZE, &object, &io, /*AllocationSize=*/nullptr,
+        FILE_ATTRIBUTE_NORMAL, share, disposition,
+        options | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, /*EaBuffer=*/nullptr,
+        /*EaLength=*/0);
+    if (opened >= 0) return UniqueFileHandle(handle);
+    if (opened != kStatusInvalidParameter) break;
+  }
+  return UniqueFileHandle();
 }
 
 bool IsPlainFolder(HANDLE handle) {
@@ -90,28 +128,31 @@ bool ClearReadOnly(HANDLE handle) {
          SetFileInformationByHandle(writable.Get(), FileBasicInfo, &basic, sizeof(basic));
 }
 
-UniqueFileHandle CreateNewFile(const std::wstring& path) {
-  return OpenEntry(path, GENERIC_WRITE | DELETE, /*share=*/0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
+UniqueFileHandle CreateNewFile(HANDLE folder, const std::wstring& name) {
+  return OpenInFolder(folder, name, GENERIC_WRITE | DELETE, /*share=*/0, FILE_CREATE,
+                      FILE_NON_DIRECTORY_FILE);
 }
 
 // Whatever stands at the name (a file, a hard or symbolic link, a junction,
 // someone's forged results) is deleted as itself, then the file is created
 // once more. A real folder there is left alone, and so is anything the handle
 // reached elsewhere (Wine opens a Unix symbolic link only as its target).
-UniqueFileHandle CreateFreshFile(const std::wstring& path, const std::wstring& finalPath) {
-  UniqueFileHandle file = CreateNewFile(path);
+UniqueFileHandle CreateFreshFile(HANDLE folder, const std::wstring& name,
+                                 const std::wstring& finalPath) {
+  UniqueFileHandle file = CreateNewFile(folder, name);
   if (file.IsValid()) return file;
   {
+    // A link or junction at the name is opened as itself, a folder too.
     const UniqueFileHandle old =
-        OpenEntry(path, DELETE | FILE_READ_ATTRIBUTES,
-                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING,
-                  FILE_FLAG_BACKUP_SEMANTICS);
+        OpenInFolder(folder, name, DELETE | FILE_READ_ATTRIBUTES,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
+                     /*options=*/0);
     if (!old.IsValid() || IsPlainFolder(old.Get()) || !SameText(FinalPath(old.Get()), finalPath) ||
         !(DeleteByHandle(old.Get()) || (ClearReadOnly(old.Get()) && DeleteByHandle(old.Get())))) {
       return file;
     }
   }
-  return CreateNewFile(path);
+  return CreateNewFile(folder, name);
 }
 
 std::string ResultsBytes(const std::vector<TaskResult>& results) {
@@ -152,7 +193,9 @@ void WriteResultsFile(const std::wstring& path, const std::vector<TaskResult>& r
 
   // Held without delete sharing, the folder cannot be renamed or removed, and
   // so neither can the folders above it. Sharing counts only for a handle with
-  // data access, hence the listing right.
+  // data access, hence the listing right. The handle does not stop whoever
+  // may write the folder from changing what is in it, or from making the
+  // emptied folder a mount point: so the file is made through this handle.
   const UniqueFileHandle folder =
       OpenEntry(folderPath, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
                 FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
@@ -162,7 +205,7 @@ void WriteResultsFile(const std::wstring& path, const std::vector<TaskResult>& r
   if (!SameText(folderFinal, FinalForm(folderPath))) return;
 
   const std::wstring finalPath = folderFinal + L"\\" + name;
-  const UniqueFileHandle file = CreateFreshFile(full, finalPath);
+  const UniqueFileHandle file = CreateFreshFile(folder.Get(), name, finalPath);
   if (!file.IsValid()) return;
   const std::string bytes = ResultsBytes(results);
   DWORD written = 0;
