@@ -14,10 +14,12 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 
 # Without address randomisation a new Wine process never has its heap where
 # Wine must map the shared user data (see tests/wine/wine-run.sh.in).
-fixed_heap="setarch -R"
-$fixed_heap true 2>/dev/null || fixed_heap=""
-wine() { $fixed_heap wine "$@"; }
-wineboot() { $fixed_heap wineboot "$@"; }
+# Where setarch is refused, the real programs run as they are (a function that
+# called itself by name would never end).
+if setarch -R true 2>/dev/null; then
+  wine() { setarch -R wine "$@"; }
+  wineboot() { setarch -R wineboot "$@"; }
+fi
 
 case "$action" in
 setup)

@@ -11,9 +11,7 @@ scripts="$(cd "$(dirname "$0")/../../scripts" && pwd)"
 trap '"$scripts/wine-prefix.sh" teardown "$prefix" >/dev/null' EXIT
 export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 # Fixed heap placement where allowed, as in wine-run.sh.
-fixed_heap="setarch -R"
-$fixed_heap true 2>/dev/null || fixed_heap=""
-wine() { $fixed_heap wine "$@"; }
+if setarch -R true 2>/dev/null; then wine() { setarch -R wine "$@"; }; fi
 
 seed() { wine reg add "$1" /v "$2" /d "$3" /f </dev/null >/dev/null 2>&1; }
 wine reg add 'HKLM\SOFTWARE\Khronos\Vulkan\Drivers' /v 'C:\Drivers\vk_icd.json' /t REG_DWORD /d 0 \
