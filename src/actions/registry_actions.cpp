@@ -11,6 +11,7 @@ namespace {
 // All keys live under HKEY_LOCAL_MACHINE in the 64-bit registry view.
 constexpr wchar_t kOpenXrKey[] = L"SOFTWARE\\Khronos\\OpenXR\\1";
 constexpr wchar_t kOpenXrActiveRuntimeValue[] = L"ActiveRuntime";
+constexpr wchar_t kOpenXrAvailableRuntimesKey[] = L"SOFTWARE\\Khronos\\OpenXR\\1\\AvailableRuntimes";
 constexpr wchar_t kMachineEnvironmentKey[] =
     L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
 constexpr wchar_t kXrRuntimeJsonValue[] = L"XR_RUNTIME_JSON";
@@ -62,6 +63,59 @@ LSTATUS ReadMachineString(const wchar_t* subKey, const wchar_t* valueName, std::
   return status;
 }
 
+ResultCode WriteActiveRuntime(const std::wstring& manifestPath) {
+  UniqueRegistryKey key;
+  const LSTATUS created = RegCreateKeyExW(
+      HKEY_LOCAL_MACHINE, kOpenXrKey, /*Reserved=*/0, /*lpClass=*/nullptr, REG_OPTION_NON_VOLATILE,
+      kMachineWriteAccess, /*lpSecurityAttributes=*/nullptr, key.Put(), /*lpdwDisposition=*/nullptr);
+  if (created != ERROR_SUCCESS) return static_cast<ResultCode>(created);
+  const DWORD byteCount = static_cast<DWORD>((manifestPath.size() + 1) * sizeof(wchar_t));
+  return static_cast<ResultCode>(RegSetValueExW(
+      key.Get(), kOpenXrActiveRuntimeValue, /*Reserved=*/0, REG_SZ,
+      reinterpret_cast<const BYTE*>(manifestPath.c_str()), byteCount));
+}
+
+// Runtime switchers offer what this list names (the loader never reads it).
+// An entry already there, whatever its data, is the runtime's own say (non-zero
+// hides it) and stays; looking for it needs the right to query.
+ResultCode ListAvailableRuntime(const std::wstring& manifestPath) {
+  UniqueRegistryKey key;
+  LSTATUS status = RegCreateKeyExW(
+      HKEY_LOCAL_MACHINE, kOpenXrAvailableRuntimesKey, /*Reserved=*/0, /*lpClass=*/nullptr,
+      REG_OPTION_NON_VOLATILE, kMachineWriteAccess | KEY_QUERY_VALUE,
+      /*lpSecurityAttributes=*/nullptr, key.Put(), /*lpdwDisposition=*/nullptr);
+  if (status == ERROR_SUCCESS) {
+    status = RegQueryValueExW(key.Get(), manifestPath.c_str(), /*lpReserved=*/nullptr,
+                              /*lpType=*/nullptr, /*lpData=*/nullptr, /*lpcbData=*/nullptr);
+  }
+  if (status != ERROR_FILE_NOT_FOUND) return static_cast<ResultCode>(status);  // listed, or failed
+  const DWORD offered = 0;
+  return static_cast<ResultCode>(RegSetValueExW(key.Get(), manifestPath.c_str(), /*Reserved=*/0,
+                                                REG_DWORD, reinterpret_cast<const BYTE*>(&offered),
+                                                sizeof(offered)));
+}
+
+// Deletes ActiveRuntime only while it still names this manifest.
+ResultCode DeleteActiveRuntimeNaming(const std::wstring& manifestPath) {
+  std::wstring current;
+  const LSTATUS read = ReadMachineString(kOpenXrKey, kOpenXrActiveRuntimeValue, current);
+  if (read == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;  // no key, or no value
+  if (read != ERROR_SUCCESS) return static_cast<ResultCode>(read);
+  // A runtime chosen since, by the person or another installer, stays. Paths
+  // are compared as Windows compares them: ordinal, ignoring letter case.
+  if (CompareStringOrdinal(current.c_str(), static_cast<int>(current.size()), manifestPath.c_str(),
+                           static_cast<int>(manifestPath.size()),
+                           /*bIgnoreCase=*/TRUE) != CSTR_EQUAL) {
+    return ERROR_SUCCESS;
+  }
+  return DeleteMachineValue(kOpenXrKey, kOpenXrActiveRuntimeValue);
+}
+
+// Both steps always run: the first failure is the task's code.
+ResultCode FirstFailure(ResultCode first, ResultCode second) {
+  return first != ERROR_SUCCESS ? first : second;
+}
+
 }  // namespace
 
 ResultCode DeleteMachineValue(const wchar_t* subKey, const wchar_t* valueName) {
@@ -77,31 +131,14 @@ ResultCode DeleteMachineValue(const wchar_t* subKey, const wchar_t* valueName) {
 
 ResultCode SetOpenXrActiveRuntime(const std::wstring& manifestPath) {
   if (manifestPath.empty()) return ERROR_INVALID_PARAMETER;
-  UniqueRegistryKey key;
-  const LSTATUS created = RegCreateKeyExW(
-      HKEY_LOCAL_MACHINE, kOpenXrKey, /*Reserved=*/0, /*lpClass=*/nullptr, REG_OPTION_NON_VOLATILE,
-      kMachineWriteAccess, /*lpSecurityAttributes=*/nullptr, key.Put(), /*lpdwDisposition=*/nullptr);
-  if (created != ERROR_SUCCESS) return static_cast<ResultCode>(created);
-  const DWORD byteCount = static_cast<DWORD>((manifestPath.size() + 1) * sizeof(wchar_t));
-  return static_cast<ResultCode>(RegSetValueExW(
-      key.Get(), kOpenXrActiveRuntimeValue, /*Reserved=*/0, REG_SZ,
-      reinterpret_cast<const BYTE*>(manifestPath.c_str()), byteCount));
+  const ResultCode active = WriteActiveRuntime(manifestPath);
+  return FirstFailure(active, ListAvailableRuntime(manifestPath));
 }
 
 ResultCode RemoveOpenXrActiveRuntime(const std::wstring& manifestPath) {
   if (manifestPath.empty()) return ERROR_INVALID_PARAMETER;
-  std::wstring current;
-  const LSTATUS read = ReadMachineString(kOpenXrKey, kOpenXrActiveRuntimeValue, current);
-  if (read == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;  // no key, or no value
-  if (read != ERROR_SUCCESS) return static_cast<ResultCode>(read);
-  // A runtime chosen since, by the person or another installer, stays. Paths
-  // are compared as Windows compares them: ordinal, ignoring letter case.
-  if (CompareStringOrdinal(current.c_str(), static_cast<int>(current.size()), manifestPath.c_str(),
-                           static_cast<int>(manifestPath.size()),
-                           /*bIgnoreCase=*/TRUE) != CSTR_EQUAL) {
-    return ERROR_SUCCESS;
-  }
-  return DeleteMachineValue(kOpenXrKey, kOpenXrActiveRuntimeValue);
+  const ResultCode active = DeleteActiveRuntimeNaming(manifestPath);
+  return FirstFailure(active, DeleteMachineValue(kOpenXrAvailableRuntimesKey, manifestPath.c_str()));
 }
 
 ResultCode ClearXrRuntimeEnvironment(const std::wstring&) {

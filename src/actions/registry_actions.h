@@ -7,9 +7,12 @@
 // Deletes one value; an absent key or value already is the wanted state (0).
 ResultCode DeleteMachineValue(const wchar_t* subKey, const wchar_t* valueName);
 
+// Sets ActiveRuntime, then lists the manifest under AvailableRuntimes unless
+// it is listed already; a failure to list leaves ActiveRuntime set.
 ResultCode SetOpenXrActiveRuntime(const std::wstring& manifestPath);
 // Deletes ActiveRuntime only while it still names this manifest (ignoring
-// letter case); another runtime, an absent value or a missing key: 0.
+// letter case), and the manifest's AvailableRuntimes entry in any case;
+// another runtime, an absent value or a missing key: 0.
 ResultCode RemoveOpenXrActiveRuntime(const std::wstring& manifestPath);
 ResultCode ClearXrRuntimeEnvironment(const std::wstring& unused);
 ResultCode RemoveLegacyAutostart(const std::wstring& unused);
