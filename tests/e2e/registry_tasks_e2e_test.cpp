@@ -14,6 +14,8 @@ using MachineResultsFile = MachineTest;
 
 constexpr char kBom[] = "\xEF\xBB\xBF";
 const std::vector<std::string> kEnvironmentBroadcast = {"wParam=0 lParam=Environment"};
+// An AvailableRuntimes entry: 0 offers the runtime to switchers, 1 hides it.
+const RegistryValue kOffered = {REG_DWORD, {0, 0, 0, 0}}, kHidden = {REG_DWORD, {1, 0, 0, 0}};
 
 void ExpectMachineString(const wchar_t* key, const wchar_t* name, const std::wstring& expected) {
   const std::optional<RegistryValue> value = ReadMachineValue(key, name);
@@ -32,6 +34,7 @@ TEST_F(MachineOpenXrRuntime, CreatesTheKeyAndStoresThePathExactlyAsGiven) {
   EXPECT_EQ(run.out, "task=openxr-runtime ok=1 code=0\r\n");
   EXPECT_EQ(run.err, "");
   ExpectMachineString(kOpenXrKey, L"ActiveRuntime", manifest);
+  EXPECT_EQ(ReadMachineValue(kAvailableRuntimesKey, manifest.c_str()), kOffered);
   // A volatile key (gone at the next reboot) refuses a lasting subkey (1021).
   const std::wstring probe = std::wstring(kOpenXrKey) + L"\\ulvex-probe";
   HKEY key = nullptr;
@@ -61,10 +64,17 @@ TEST_F(MachineOpenXrRuntime, RemoveDeletesTheValueOnlyWhileItNamesThisManifest) 
     SCOPED_TRACE(ToUtf8(c.argument));
     DeleteMachineValueForTest(kOpenXrKey, L"ActiveRuntime");
     if (c.before) SetMachineString(kOpenXrKey, L"ActiveRuntime", c.before);
+    for (const wchar_t* listed : {c.before, c.argument.c_str()}) {
+      if (listed && *listed) RegSetKeyValueW(HKEY_LOCAL_MACHINE, kAvailableRuntimesKey, listed,
+                                             REG_DWORD, kOffered.data.data(), 4);
+    }
     const ProcessOutput run = RunProgram(L"--openxr-runtime-remove " + QuoteArgument(c.argument));
     EXPECT_EQ(run.out, "task=openxr-runtime-remove " + c.out + "\r\n");
+    // Delisted whether active or not; another runtime's entry stays.
+    EXPECT_FALSE(ReadMachineValue(kAvailableRuntimesKey, c.argument.c_str()));
     if (c.before && !c.deleted) {
       ExpectMachineString(kOpenXrKey, L"ActiveRuntime", c.before);
+      EXPECT_TRUE(ReadMachineValue(kAvailableRuntimesKey, c.before));
     } else {
       EXPECT_FALSE(ReadMachineValue(kOpenXrKey, L"ActiveRuntime"));
     }
@@ -77,11 +87,16 @@ TEST_F(MachineOpenXrRuntime, RemoveDeletesTheValueOnlyWhileItNamesThisManifest) 
 
 TEST_F(MachineOpenXrRuntime, SecondOfTwoPathsWins) {
   SetMachineString(kOpenXrKey, L"ActiveRuntime", L"C:\\before.json");
+  RegSetKeyValueW(HKEY_LOCAL_MACHINE, kAvailableRuntimesKey, L"c:\\rt\\SECOND.JSON", REG_DWORD,
+                  kHidden.data.data(), 4);
   const ProcessOutput run =
       RunProgram(L"--openxr-runtime C:\\first.json --openxr-runtime C:\\Rt\\second.json");
   EXPECT_EQ(run.exitCode, 0u);
   EXPECT_EQ(run.out, "task=openxr-runtime ok=1 code=0\r\ntask=openxr-runtime ok=1 code=0\r\n");
   ExpectMachineString(kOpenXrKey, L"ActiveRuntime", L"C:\\Rt\\second.json");
+  // Both are listed; an entry already there, under any letter case, is kept as it is.
+  EXPECT_EQ(ReadMachineValue(kAvailableRuntimesKey, L"C:\\first.json"), kOffered);
+  EXPECT_EQ(ReadMachineValue(kAvailableRuntimesKey, L"C:\\Rt\\second.json"), kHidden);
 }
 
 TEST_F(MachineOpenXrRuntime, EmptyPathFailsWith87AndChangesNothing) {

@@ -164,6 +164,7 @@ inline constexpr wchar_t kEnvironmentKey[] =
     L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
 inline constexpr wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 inline constexpr wchar_t kOpenXrKey[] = L"SOFTWARE\\Khronos\\OpenXR\\1";
+inline constexpr wchar_t kAvailableRuntimesKey[] = L"SOFTWARE\\Khronos\\OpenXR\\1\\AvailableRuntimes";
 
 // A stream opened like the program's standard streams (text mode, no
 // Unicode mode), so what is written to it shows the bytes a caller reads.
