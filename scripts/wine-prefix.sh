@@ -1,11 +1,15 @@
 #!/bin/sh
-# wine-prefix.sh setup PREFIX [RECORDER_EXE [throwaway]] | wine-prefix.sh teardown PREFIX
+# wine-prefix.sh setup PREFIX [RECORDER_EXE [throwaway [POWERSHELL_DIR]]]
+# wine-prefix.sh teardown PREFIX
 # Makes a fresh private Wine prefix and keeps its wineserver alive until
 # teardown, so each later Windows process starts in a fraction of a second
 # instead of seconds. With RECORDER_EXE, installs it as the prefix's netsh.exe
 # and powershell.exe (the tests' stand-ins for the real tools). With
 # "throwaway", marks the prefix as the test suite's own: only there do the
-# tests that change the machine run.
+# tests that change the machine run. With POWERSHELL_DIR (PowerShell for
+# Windows, as scripts/install-deps.sh publishes it), that is the prefix's
+# Windows PowerShell instead, with the stand-in firewall module in its
+# Modules folder and a look-alike of that module first on PSModulePath.
 set -eu
 action=$1
 export WINEPREFIX="$2"
@@ -41,6 +45,20 @@ setup)
     cp "$3" "$system32/netsh.exe"
     mkdir -p "$system32/WindowsPowerShell/v1.0"
     cp "$3" "$system32/WindowsPowerShell/v1.0/powershell.exe"
+  fi
+  if [ $# -ge 5 ]; then
+    tests="$(dirname "$0")/../tests/powershell"
+    rm -rf "$system32/WindowsPowerShell/v1.0"
+    cp -r "$5" "$system32/WindowsPowerShell/v1.0"
+    cp -r "$tests/NetSecurity" "$system32/WindowsPowerShell/v1.0/Modules"
+    # PowerShell looks in the person's Documents folder first, which Wine
+    # links to the Unix home: here it is a folder of the prefix's own.
+    for user in "$WINEPREFIX"/drive_c/users/*; do
+      [ "${user##*/}" = Public ] && continue
+      [ -L "$user/Documents" ] && rm "$user/Documents"
+      mkdir -p "$user/Documents/PowerShell/Modules"
+      cp -r "$tests/look-alike/NetSecurity" "$user/Documents/PowerShell/Modules"
+    done
   fi
   if [ "${4:-}" = throwaway ]; then
     wine reg add 'HKLM\Software\UlvexSystemSetupTests' /v ThrowawayTestPrefix /d yes /f \
