@@ -66,7 +66,7 @@ TEST_F(MachineAppRule, PathsReachPowerShellAsExactLiterals) {
   TempDirectory dir;
   // Each path is allowed, then removed (twice: the file need not exist). The
   // scripts are saved for the PowerShell engine checks, which parse them and
-  // run them against a stand-in firewall.
+  // run the program on each task again, against PowerShell for Windows.
   const struct {
     std::wstring path;
     std::wstring displayName;

@@ -1,12 +1,14 @@
-# PowerShell itself reads and runs the scripts the program gave powershell.exe,
-# as the end-to-end suite saved them (bin/powershell-scripts): the parser
-# checks what each script says, then each runs unchanged against the stand-in
-# firewall module, once as it is and once in ConstrainedLanguage mode. This is
-# PowerShell 7, whose parser, quoting, wildcards and error records are those
-# Windows PowerShell 5.1 runs these scripts with.
-using namespace System.Management.Automation
+# PowerShell's parser reads the scripts the program gave powershell.exe, as the
+# end-to-end suite saved them (bin/powershell-scripts), for what only a reading
+# shows. Then the program itself runs each of those tasks with its path, in the
+# suite's PowerShell prefix (scripts/wine-prefix.sh): there powershell.exe is
+# PowerShell 7 for Windows, whose command line, parser, quoting, wildcards and
+# error records are those Windows PowerShell 5.1 runs the scripts with, and
+# the firewall module is a stand-in keeping its rules in a file. Each run must
+# give the right task line and exit code and leave exactly the right rules,
+# once as it is and once in ConstrainedLanguage mode.
 using namespace System.Management.Automation.Language
-param([string]$Pwsh, [string]$Recorded, [string]$StandIn, [string]$Acceptance)
+param([string]$Recorded, [string]$Acceptance, [string]$Prefix, [string]$Wine, [string]$Program)
 $ErrorActionPreference = 'Stop'
 $script:failures = 0
 function Fail([string]$what) { Write-Host "FAIL: $what"; $script:failures++ }
@@ -40,77 +42,55 @@ $records = @(Get-ChildItem -LiteralPath $Recorded -Filter *.txt | Sort-Object Na
                      Path = $lines[0]; Name = $lines[1]; Script = $lines[2] } })
 if ($records.Count -lt 3) { Fail "only $($records.Count) recorded scripts in $Recorded" }
 
+# Under Wine PowerShell finds no command on PATH by its name, so that the
+# scripts run nothing else only the reading shows.
 $allowed = 'Import-Module', 'Get-NetFirewallApplicationFilter', 'Get-NetFirewallRule',
            'Remove-NetFirewallRule', 'New-NetFirewallRule', 'Where-Object', 'ForEach-Object', 'Out-Null'
 foreach ($r in $records) {
   $ast = Read-Script $r.Label $r.Script
-  if (-not $ast) { continue }
-  $first = $ast.EndBlock.Statements | Select-Object -First 2 | ForEach-Object { $_.Extent.Text }
-  if (($first -join '; ') -cne "`$ErrorActionPreference='Stop'; Import-Module -Name (`$PSHOME + '\Modules\NetSecurity\NetSecurity.psd1')") {
-    Fail "$($r.Label): does not begin by stopping at errors and importing NetSecurity by its full path"
-  }
-  $p = @($ast.FindAll({ param($a) $a -is [AssignmentStatementAst] -and $a.Left.VariablePath.UserPath -eq 'p' }, $true) |
-         ForEach-Object { $_.Right.Expression.Value })
-  if ($r.Path -and ($p.Count -ne 1 -or $p[0] -cne $r.Path)) { Fail "$($r.Label): `$p is '$p'" }
-  foreach ($command in $ast.FindAll({ param($a) $a -is [CommandAst] }, $true)) {
-    $name = $command.GetCommandName()
-    if ($name -cnotin $allowed) { Fail "$($r.Label): runs $($command.Extent.Text)"; continue }
-    $bound = [StaticParameterBinder]::BindCommand($command, $false).BoundParameters
-    if ($name -eq 'New-NetFirewallRule' -and $bound['DisplayName'].ConstantValue -cne $r.Name) {
-      Fail "$($r.Label): the new rule is named '$($bound['DisplayName'].ConstantValue)'"
-    }
-    # Parameters that may read their value as a pattern: it must select its
-    # own text and nothing else.
-    $parameter = @{ 'Get-NetFirewallRule' = 'DisplayName'; 'Get-NetFirewallApplicationFilter' = 'Program' }[$name]
-    if (-not $parameter -or -not $bound.ContainsKey($parameter)) { continue }
-    $value = $bound[$parameter].Value
-    $given = if ($value -is [VariableExpressionAst] -and $value.VariablePath.UserPath -eq 'p') { $p[0] } else { $value.Value }
-    # The port rules' fixed names are meant as they read.
-    $text = if (-not $r.Path) { [WildcardPattern]::Unescape($given) } elseif ($parameter -eq 'Program') { $r.Path } else { $r.Name }
-    try {
-      $pattern = [WildcardPattern]::new($given, [WildcardOptions]::IgnoreCase)
-      $exact = -not [WildcardPattern]::ContainsWildcardCharacters($given) -and $pattern.IsMatch($text) -and
-               ((LookAlike $text) -ceq $text -or -not $pattern.IsMatch((LookAlike $text)))
-    } catch { $exact = $false }
-    if (-not $exact) { Fail "$($r.Label): -$parameter '$given' does not select exactly '$text'" }
+  if ($ast) {
+    $ast.FindAll({ param($a) $a -is [CommandAst] }, $true) | Where-Object { $_.GetCommandName() -cnotin $allowed } |
+      ForEach-Object { Fail "$($r.Label): runs $($_.Extent.Text)" }
   }
 }
 
-# Starts one script as powershell.exe would, with the stand-in holding these
-# rules in a file of its own. ConstrainedLanguage is set for the session
-# before the script, as application control sets it; the stand-in, imported
-# from there, runs constrained too, where 5.1 under a lockdown policy would
-# run the signed system module in full language.
-function Start-Script([string]$script, [object[]]$rules, [bool]$constrained, [string]$failing, [string]$state) {
-  ConvertTo-Json -InputObject @($rules) | Set-Content -LiteralPath $state
-  $start = [Diagnostics.ProcessStartInfo]::new($Pwsh)
-  $arguments = if ($constrained) {
-    '-NoProfile', '-NonInteractive', '-Command',
-    '$s = $env:ULVEX_SCRIPT; $ExecutionContext.SessionState.LanguageMode = ''ConstrainedLanguage''; Invoke-Expression $s'
-  } else { '-NoProfile', '-NonInteractive', '-ExecutionPolicy', 'Bypass', '-Command', $script }
-  $arguments | ForEach-Object { $start.ArgumentList.Add($_) }
-  $start.Environment['ULVEX_SCRIPT'] = $script
-  $start.Environment['STANDIN_RULES'] = $state
-  $start.Environment['STANDIN_FAIL'] = $failing
-  $start.RedirectStandardOutput = $start.RedirectStandardError = $true
-  [Diagnostics.Process]::Start($start)
+# Where this side finds a path of the prefix's drive C:, .. folded as Windows does.
+function Unix([string]$path) { [IO.Path]::GetFullPath("$Prefix/drive_c/" + $path.Substring(3).Replace('\', '/')) }
+
+# Starts the program on one task, the stand-in's rules in a file of its own.
+function Start-Run($run, [int]$slot) {
+  $case = $run.Case
+  $run.State = "C:\ulvex-rows\rules-$slot.json"
+  ConvertTo-Json -InputObject @($case.Seeds) | Set-Content -LiteralPath (Unix $run.State)
+  $start = [Diagnostics.ProcessStartInfo]::new($Wine)
+  @($Program, "--$($case.Record.Task)") + @($case.Record.Path | Where-Object { $_ }) | ForEach-Object { $start.ArgumentList.Add($_) }
+  $start.Environment['STANDIN_RULES'] = $run.State
+  $start.Environment['STANDIN_FAIL'] = $case.Failing
+  $start.Environment['STANDIN_THROW'] = $case.Throwing
+  $start.RedirectStandardOutput = $true
+  $run.Process = [Diagnostics.Process]::Start($start)
 }
 function Rule($name, $displayName, $program, $action) {
   [pscustomobject]@{ Name = $name; DisplayName = $displayName; Program = $program; Action = $action }
 }
 
-# Every script runs on rules seeded from its path and name (a blocking rule
+# Every task runs on rules seeded from its path and name (a blocking rule
 # with the path in other letter case, a decoy a pattern look-up would take,
 # another program's rules) and must leave exactly the rules listed. One row
 # also runs with nothing to remove, and with the stand-in failing; a plain
-# and a pattern path with one look-up failing, where no rule may be made.
-$cases = foreach ($r in $records) {
+# and a pattern path with one look-up failing, a removal denied or an error
+# thrown, where the task must fail and no rule may be made. So must it for a
+# path with a double quote: no Windows path holds one, yet x"\..\ still finds
+# the file, and PowerShell's command line would drop the quote.
+$quote = [pscustomobject]@{ Label = 'quote.firewall-app'; Row = 'quote'; Task = 'firewall-app'
+                            Path = 'C:\ulvex-rows\x"\..\Viewer.exe'; Name = 'ULVEX Viewer' }
+$cases = foreach ($r in @($records) + $quote) {
   $P = $r.Path; $N = $r.Name
   $seeds = @((Rule block 'Blocked by someone' $P.ToUpperInvariant() Block), (Rule allow 'Allowed by someone' $P Allow),
              (Rule older $N 'C:\Other\older.exe' Allow), (Rule decoy (Decoy $N) (Decoy $P) Block),
              (Rule other 'Other program' 'C:\Other\x.exe' Block))
   $main = switch ($r.Task) {
-    'firewall-app' { @{ Record = $r; Seeds = $seeds; Left = 'allow', 'decoy', 'other', 'new' } }
+    'firewall-app' { @{ Record = $r; Seeds = $seeds; Left = 'allow', 'decoy', 'other', 'new'; Refused = $r -eq $quote } }
     'firewall-app-remove' { @{ Record = $r; Seeds = @($seeds[1..4]) + (Rule mine $N.ToUpperInvariant() $P.ToUpperInvariant() Allow)
                                Left = 'allow', 'decoy', 'older', 'other' } }
     'firewall-remove' { @{ Record = $r; Left = 'decoy', 'other'
@@ -131,32 +111,48 @@ $cases = foreach ($r in $records) {
     @{ Record = $r; Seeds = $seeds; Failing = 'Get-NetFirewallApplicationFilter.*'; Note = ' (filter look-up failing)' }
     @{ Record = $r; Seeds = $seeds; Failing = 'Get-NetFirewallRule.ByDisplayName'; Note = ' (name look-up failing)' }
   }
+  if ($r.Row -eq 'row3') {
+    @{ Record = $r; Seeds = $main.Seeds; Failing = 'Remove-NetFirewallRule.*'; Note = ' (removal denied)' }
+    @{ Record = $r; Seeds = $main.Seeds; Note = ' (error thrown)'
+       Throwing = $(if ($r.Task -eq 'firewall-app') { 'New-NetFirewallRule.*' } else { 'Remove-NetFirewallRule.*' }) }
+  }
 }
-$module = Join-Path $PSHOME 'Modules/NetSecurity'
-Remove-Item -Recurse -Force -LiteralPath $module -ErrorAction SilentlyContinue
-Copy-Item -Recurse -LiteralPath $StandIn -Destination $module
-$runs = foreach ($case in $cases) { foreach ($constrained in $false, $true) { @{ Case = $case; Constrained = $constrained } } }
-try {
-  # Two at a time: a start of PowerShell is most of the cost.
-  for ($i = 0; $i -lt $runs.Count; $i += 2) {
-    $batch = @($runs[$i..([Math]::Min($i + 1, $runs.Count - 1))])
+# The files the paths name, for firewall-app to find.
+foreach ($path in $cases.Record.Path | Where-Object { $_ }) {
+  [void][IO.Directory]::CreateDirectory([IO.Path]::GetDirectoryName((Unix $path)))
+  if (-not $path.EndsWith('\')) { [IO.File]::WriteAllText((Unix $path), 'MZ') }
+}
+[void][IO.Directory]::CreateDirectory((Unix 'C:\ulvex-rows'))
+# Two at a time: a start of PowerShell is most of the cost. Each round sets
+# PowerShell's own stand-in for an application control policy, which it reads
+# from the machine's environment at each start: under it the session runs in
+# ConstrainedLanguage, and modules in the system folder in full language, as
+# signed ones would.
+$runs = 0
+foreach ($mode in 'FullLanguage', 'ConstrainedLanguage') {
+  $policy = if ($mode -eq 'FullLanguage') { 0 } else { 4 }
+  & $Wine reg add 'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment' /v __PSLockdownPolicy /d $policy /f | Out-Null
+  $seen = & $Wine 'C:\Windows\System32\WindowsPowerShell\v1.0\powershell.exe' -Command '$ExecutionContext.SessionState.LanguageMode'
+  if ($seen -notcontains $mode) { Fail "PowerShell runs in $seen, not $mode" }
+  for ($i = 0; $i -lt $cases.Count; $i += 2) {
+    $batch = @($cases[$i..([Math]::Min($i + 1, $cases.Count - 1))] | ForEach-Object { @{ Case = $_ } })
+    foreach ($run in $batch) { Start-Run $run $batch.IndexOf($run) }
     foreach ($run in $batch) {
-      $run.State = Join-Path ([IO.Path]::GetTempPath()) "ulvex-standin-$PID-$($batch.IndexOf($run)).json"
-      $run.Process = Start-Script $run.Case.Record.Script $run.Case.Seeds $run.Constrained $run.Case.Failing $run.State
-    }
-    foreach ($run in $batch) {
-      $case = $run.Case; $r = $case.Record
-      $output = $run.Process.StandardError.ReadToEnd() + $run.Process.StandardOutput.ReadToEnd()
+      $case = $run.Case; $r = $case.Record; $runs++
+      $line = @($run.Process.StandardOutput.ReadToEnd() -split '\r?\n' -clike 'task=*') -join ' | '
       $run.Process.WaitForExit()
       $code = $run.Process.ExitCode
-      $rules = @(Get-Content -Raw -LiteralPath $run.State | ConvertFrom-Json)
-      $label = "$($r.Label)$(if ($run.Constrained) { ' (constrained)' })$($case.Note)"
+      $rules = @(Get-Content -Raw -LiteralPath (Unix $run.State) | ConvertFrom-Json)
+      $label = "$($r.Label)$(if ($policy) { ' (constrained)' })$($case.Note)"
+      if ($rules.Name -contains 'look-alike ran') { Fail "${label}: the look-alike NetSecurity module first on PSModulePath ran"; continue }
       $new = @($rules | Where-Object { $_.Name -notin $case.Seeds.Name })
-      if ($case.Failing) {
-        if ($code -eq 0 -or $new) { Fail "${label}: exit code $code and $($new.Count) new rules although the firewall failed" }
+      if ($case.Failing -or $case.Throwing -or $case.Refused) {
+        if ($code -ne 1 -or $line -notmatch "^task=$($r.Task) ok=0 code=[1-9]" -or $new) {
+          Fail "${label}: exit code $code, $line and $($new.Count) new rules where the task had to fail"
+        }
         continue
       }
-      if ($code -ne 0) { Fail "${label}: exit code ${code}: $output"; continue }
+      if ($code -ne 0 -or $line -cne "task=$($r.Task) ok=1 code=0") { Fail "${label}: exit code ${code}, $line"; continue }
       $left = @($rules | ForEach-Object { if ($_ -in $new) { 'new' } else { $_.Name } } | Sort-Object)
       if (($left -join ',') -cne (@($case.Left | Sort-Object) -join ',')) { Fail "${label}: left $($left -join ', ')" }
       $wrong = $new | Where-Object { $_.DisplayName -cne $r.Name -or $_.Program -cne $r.Path -or $_.Action -ne 'Allow' -or
@@ -164,9 +160,6 @@ try {
       if ($wrong) { Fail "${label}: made $($wrong | ConvertTo-Json -Compress)" }
     }
   }
-} finally {
-  Remove-Item -Recurse -Force -LiteralPath $module -ErrorAction SilentlyContinue
-  Remove-Item -Force -Path (Join-Path ([IO.Path]::GetTempPath()) "ulvex-standin-$PID-*.json") -ErrorAction SilentlyContinue
 }
-Write-Host "$($records.Count) recorded scripts parsed, $($runs.Count) runs, $($script:failures) failures"
+Write-Host "$($records.Count) recorded scripts parsed, $runs runs of the program, $($script:failures) failures"
 if ($script:failures) { exit 1 }

@@ -98,8 +98,8 @@ std::wstring PowerShellScript(const RecordedStart& start);
 
 // Keeps a script the program gave PowerShell, with the path and rule name it
 // is meant for, as three UTF-8 lines in bin\powershell-scripts\<name>.txt.
-// ctest then has PowerShell itself parse and run each one
-// (tests/powershell/engine_checks.ps1).
+// ctest then has PowerShell parse each one, and the program run each task
+// again against PowerShell for Windows (tests/powershell/engine_checks.ps1).
 void SavePowerShellScript(const std::wstring& name, const std::wstring& path,
                           const std::wstring& displayName, const std::wstring& script);
 

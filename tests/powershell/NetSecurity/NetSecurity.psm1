@@ -3,11 +3,15 @@
 # Action, Direction, Profile, Enabled}; an application filter is a rule's
 # {InstanceID = Name, Program}. A call whose "<cmdlet>.<parameter set>"
 # matches the pattern $env:STANDIN_FAIL ('*': every call) reports an access
-# error instead, non-terminating as CIM errors are.
-# It runs in ConstrainedLanguage mode too, so it calls no .NET method.
+# error instead, non-terminating as CIM errors are; one that matches
+# $env:STANDIN_THROW throws.
+# In the system folder it runs in full language under an application control
+# policy too, as the system's signed module does.
 
 function Fails($cmdlet) {
-  $env:STANDIN_FAIL -and "$($cmdlet.MyInvocation.MyCommand.Name).$($cmdlet.ParameterSetName)" -like $env:STANDIN_FAIL
+  $call = "$($cmdlet.MyInvocation.MyCommand.Name).$($cmdlet.ParameterSetName)"
+  if ($env:STANDIN_THROW -and $call -like $env:STANDIN_THROW) { throw 'The firewall service stopped.' }
+  $env:STANDIN_FAIL -and $call -like $env:STANDIN_FAIL
 }
 function Read-Rules { @(Get-Content -Raw -LiteralPath $env:STANDIN_RULES | ConvertFrom-Json) }
 function Write-Rules($rules) {
@@ -16,13 +20,17 @@ function Write-Rules($rules) {
 
 # The documented look-up: a value with an unescaped wildcard is a pattern;
 # any other value matches exactly, ignoring case, and finding nothing is a
-# non-terminating ObjectNotFound error. -Program is read as taking no pattern
-# (the reference's parameter table); under the other reading the program
-# passes it no pattern character, so both readings select the same.
+# non-terminating ObjectNotFound error. -Program's reference says both that
+# it takes a pattern and that it does not: a value it selects otherwise by as
+# a pattern than as text (compared as Windows compares paths) is an error.
 function Select-Matching($items, [string]$property, [string]$value, [bool]$patterns) {
   $isPattern = $patterns -and (($value -replace '`.', '') -match '[*?\[\]]')
-  $found = @($items | Where-Object {
-    if ($patterns) { $_.$property -like $value } else { $_.$property -eq $value } })
+  $found = @($items | Where-Object { $_.$property -like $value })
+  $text = @($items | Where-Object { [string]::Equals($_.$property, $value, 'OrdinalIgnoreCase') })
+  if (-not $patterns -and ($found.$property -join '|') -cne ($text.$property -join '|')) {
+    Write-Error -Message "-$property '$value' selects otherwise as a pattern than as text." -Category InvalidArgument
+    return
+  }
   if ($found.Count -eq 0 -and -not $isPattern) {
     Write-Error -Message "No object with $property '$value' was found." -Category ObjectNotFound
   }

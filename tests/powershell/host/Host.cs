@@ -1,41 +1,33 @@
 // powershell.exe of the tests' PowerShell prefix: PowerShell's own console
-// host, started as Windows PowerShell is, with its command line split by the
-// Windows rules.
+// host in a process of its own, so it reads its command line by the Windows
+// rules, exactly as Windows PowerShell does.
 using System;
-using System.Diagnostics;
 using System.Runtime.InteropServices;
 using Microsoft.PowerShell;
 
 static class Host
 {
-    [DllImport("kernel32")] static extern IntPtr CreateJobObjectW(IntPtr attributes, IntPtr name);
-    [DllImport("kernel32")] static extern bool SetInformationJobObject(IntPtr job, int kind, long[] info, int size);
-    [DllImport("kernel32")] static extern bool AssignProcessToJobObject(IntPtr job, IntPtr process);
+    [DllImport("kernel32")] static extern IntPtr GetStdHandle(int kind);
+    [DllImport("kernel32")] static extern bool SetStdHandle(int kind, IntPtr handle);
+    [DllImport("kernel32")] static extern bool GetConsoleMode(IntPtr handle, out int mode);
+    [DllImport("kernel32")] static extern bool FreeConsole();
+    [DllImport("kernel32")] static extern bool AllocConsole();
 
     static int Main(string[] args)
     {
-        // Exit codes pass through inverted: Wine reports a process ended from
-        // outside as exit 0, which must never read as success.
-        if (Environment.GetEnvironmentVariable("ULVEX_POWERSHELL_HOST") == "inner")
-            return ~ConsoleShell.Start(null, null, args);
-        // Under Wine a process started without a terminal has no console the
-        // console host can use; its own child, started without a window,
-        // has. Both are in a job that ends when this process does, so a
-        // caller's time-out ends the child too.
-        var job = CreateJobObjectW(IntPtr.Zero, IntPtr.Zero);
-        var limits = new long[18];  // JOBOBJECT_EXTENDED_LIMIT_INFORMATION
-        limits[2] = 0x2000;  // LimitFlags: JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE
-        if (!SetInformationJobObject(job, 9, limits, limits.Length * 8) ||
-            !AssignProcessToJobObject(job, Process.GetCurrentProcess().Handle))
-            return 1;
-        // Standard input is a pipe closed at once, so that the child gets
-        // this process's standard output and error.
-        var start = new ProcessStartInfo(Environment.ProcessPath) { CreateNoWindow = true, RedirectStandardInput = true };
-        foreach (var arg in args) start.ArgumentList.Add(arg);
-        start.Environment["ULVEX_POWERSHELL_HOST"] = "inner";
-        using var child = Process.Start(start);
-        child.StandardInput.Close();
-        child.WaitForExit();
-        return ~child.ExitCode;
+        // Under Wine a process started without a terminal (hidden, by the
+        // program) has a console the console host cannot use. A new one
+        // serves, and this process stays the only one: nothing it started
+        // can outlive a caller's time-out. Output and errors still go where
+        // they went.
+        IntPtr output = GetStdHandle(-11), error = GetStdHandle(-12);
+        if (!GetConsoleMode(output, out _))
+        {
+            FreeConsole();
+            AllocConsole();
+            SetStdHandle(-11, output);
+            SetStdHandle(-12, error);
+        }
+        return ConsoleShell.Start(null, null, args);
     }
 }
