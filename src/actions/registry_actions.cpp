@@ -11,7 +11,8 @@ namespace {
 // All keys live under HKEY_LOCAL_MACHINE in the 64-bit registry view.
 constexpr wchar_t kOpenXrKey[] = L"SOFTWARE\\Khronos\\OpenXR\\1";
 constexpr wchar_t kOpenXrActiveRuntimeValue[] = L"ActiveRuntime";
-constexpr wchar_t kOpenXrAvailableRuntimesKey[] = L"SOFTWARE\\Khronos\\OpenXR\\1\\AvailableRuntimes";
+constexpr wchar_t kOpenXrAvailableRuntimesKey[] =
+    L"SOFTWARE\\Khronos\\OpenXR\\1\\AvailableRuntimes";
 constexpr wchar_t kMachineEnvironmentKey[] =
     L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
 constexpr wchar_t kXrRuntimeJsonValue[] = L"XR_RUNTIME_JSON";
@@ -138,7 +139,8 @@ ResultCode SetOpenXrActiveRuntime(const std::wstring& manifestPath) {
 ResultCode RemoveOpenXrActiveRuntime(const std::wstring& manifestPath) {
   if (manifestPath.empty()) return ERROR_INVALID_PARAMETER;
   const ResultCode active = DeleteActiveRuntimeNaming(manifestPath);
-  return FirstFailure(active, DeleteMachineValue(kOpenXrAvailableRuntimesKey, manifestPath.c_str()));
+  return FirstFailure(active,
+                      DeleteMachineValue(kOpenXrAvailableRuntimesKey, manifestPath.c_str()));
 }
 
 ResultCode ClearXrRuntimeEnvironment(const std::wstring&) {
