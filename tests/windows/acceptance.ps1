@@ -140,11 +140,21 @@ try {
     $oneLine = [byte[]](0xEF, 0xBB, 0xBF) + [Text.Encoding]::ASCII.GetBytes("remove-legacy-autostart=ok`r`n")
     # .NET deletes a link itself, never what it points to.
     function Remove-Results { if ([IO.Directory]::Exists($results)) { [IO.Directory]::Delete($results) } else { [IO.File]::Delete($results) } }
+    # Returns what mklink said. Windows PowerShell makes each redirected error
+    # line of a native command an error, which 'Stop' would make end the run.
+    function New-Link([string]$kind, [string]$at, [string]$target) {
+        $ErrorActionPreference = 'Continue'
+        $arguments = @('/c', 'mklink') + @(if ($kind -eq 'junction') { '/J' }) + @($at, $target)
+        "$(& "$env:SystemRoot\System32\cmd.exe" @arguments 2>&1)"
+    }
     foreach ($link in @('symbolic', $sentinel), @('symbolic', [IO.Path]::Combine($outside, 'dangling.txt')), @('junction', $outside)) {
         Remove-Results
-        $made = if ($link[0] -eq 'junction') { cmd /c mklink /J $results $link[1] } else { cmd /c mklink $results $link[1] }
+        $made = New-Link $link[0] $results $link[1]
         $what = "a run with a $($link[0]) link at the results path to $($link[1])"
-        Check (([IO.File]::GetAttributes($results) -band [IO.FileAttributes]::ReparsePoint) -ne 0) "$what (mklink: $made)"
+        $linked = (Test-Path -LiteralPath $results) -and
+                  (([IO.File]::GetAttributes($results) -band [IO.FileAttributes]::ReparsePoint) -ne 0)
+        Check $linked "$what (mklink: $made)"
+        if (-not $linked) { continue }   # a run with nothing planted would prove nothing
         Invoke-Ok $what @('remove-legacy-autostart') @('--result', $results, '--remove-legacy-autostart')
         Check ([IO.File]::Exists($results) -and ([IO.File]::GetAttributes($results) -band [IO.FileAttributes]::ReparsePoint) -eq 0 -and
                ([IO.File]::ReadAllBytes($results) -join ',') -eq ($oneLine -join ',')) "${what}: a new results file with its line"
@@ -152,10 +162,14 @@ try {
                (@(Get-ChildItem -LiteralPath $outside -Force).Name -join ',') -ceq 'sentinel.txt') "${what}: nothing outside changed"
     }
     Remove-Results
-    cmd /c mklink /J $hop $folder | Out-Null
-    Invoke-Ok 'a run with a junction in the results folder path' @('remove-legacy-autostart') @(
-        '--result', [IO.Path]::Combine($hop, 'results.txt'), '--remove-legacy-autostart')
-    Check (-not [IO.File]::Exists($results)) 'a junction in the results folder path: no results file'
+    $made = New-Link 'junction' $hop $folder
+    # Without the junction the folder path leads nowhere, and "no results file" would hold anyway.
+    Check ([IO.Directory]::Exists($hop)) "a junction in the results folder path was made (mklink: $made)"
+    if ([IO.Directory]::Exists($hop)) {
+        Invoke-Ok 'a run with a junction in the results folder path' @('remove-legacy-autostart') @(
+            '--result', [IO.Path]::Combine($hop, 'results.txt'), '--remove-legacy-autostart')
+        Check (-not [IO.File]::Exists($results)) 'a junction in the results folder path: no results file'
+    }
 
     $rules = @(Get-Rules $portRule)
     Check ($rules.Count -eq 1) "exactly one '$portRule' rule (found $($rules.Count))"
@@ -221,7 +235,13 @@ finally {
     Restore 'removing the rules it made' {
         @(Get-NetFirewallRule -All | Where-Object { $ruleNames -ccontains $_.DisplayName }) | Remove-NetFirewallRule
     }
-    Restore 'restoring the machine XR_RUNTIME_JSON' { [Environment]::SetEnvironmentVariable('XR_RUNTIME_JSON', $savedXrEnv, 'Machine') }
+    Restore 'restoring the machine XR_RUNTIME_JSON' {   # set to $null, PowerShell 7 leaves it empty
+        if ($null -ne $savedXrEnv) {
+            [Environment]::SetEnvironmentVariable('XR_RUNTIME_JSON', $savedXrEnv, 'Machine')
+        } elseif ($null -ne [Environment]::GetEnvironmentVariable('XR_RUNTIME_JSON', 'Machine')) {
+            Remove-ItemProperty -Path 'HKLM:\SYSTEM\CurrentControlSet\Control\Session Manager\Environment' -Name XR_RUNTIME_JSON
+        }
+    }
     Restore 'restoring the UlvexHub Run value' {
         if ($null -ne $savedHub) {
             New-ItemProperty -Path $runKey -Name UlvexHub -Value $savedHub -PropertyType String -Force | Out-Null
