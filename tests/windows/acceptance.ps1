@@ -164,8 +164,9 @@ try {
     Remove-Results
     $made = New-Link 'junction' $hop $folder
     # Without the junction the folder path leads nowhere, and "no results file" would hold anyway.
-    Check ([IO.Directory]::Exists($hop)) "a junction in the results folder path was made (mklink: $made)"
-    if ([IO.Directory]::Exists($hop)) {
+    $hopMade = [IO.Directory]::Exists($hop)
+    Check $hopMade "a junction in the results folder path was made (mklink: $made)"
+    if ($hopMade) {
         Invoke-Ok 'a run with a junction in the results folder path' @('remove-legacy-autostart') @(
             '--result', [IO.Path]::Combine($hop, 'results.txt'), '--remove-legacy-autostart')
         Check (-not [IO.File]::Exists($results)) 'a junction in the results folder path: no results file'
