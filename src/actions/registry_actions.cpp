@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include <cwchar>
+#include <optional>
 
 #include "unique_resource.h"
 
@@ -43,25 +43,37 @@ void BroadcastEnvironmentChange() {
   // user32 is left loaded for the rest of this short-lived process.
 }
 
-// The text of a REG_SZ value up to its first zero; empty for a value of
-// another type, which this program never writes.
-LSTATUS ReadMachineString(const wchar_t* subKey, const wchar_t* valueName, std::wstring& text) {
+// ActiveRuntime's text as stored, not expanded, up to its first zero: for
+// REG_SZ and REG_EXPAND_SZ, which runtime switchers write and the loader
+// reads; nullopt for a value of another type.
+LSTATUS ReadActiveRuntime(std::optional<std::wstring>& runtime) {
   UniqueRegistryKey key;
-  LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, subKey, /*ulOptions=*/0,
+  LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kOpenXrKey, /*ulOptions=*/0,
                                  KEY_WOW64_64KEY | KEY_QUERY_VALUE, key.Put());
   DWORD type = REG_NONE;
   DWORD byteCount = 0;
   if (status == ERROR_SUCCESS) {
-    status = RegQueryValueExW(key.Get(), valueName, /*lpReserved=*/nullptr, &type,
+    status = RegQueryValueExW(key.Get(), kOpenXrActiveRuntimeValue, /*lpReserved=*/nullptr, &type,
                               /*lpData=*/nullptr, &byteCount);
   }
   if (status != ERROR_SUCCESS) return status;
   // One unit more than the value holds, so the text always ends in a zero.
-  text.assign(byteCount / sizeof(wchar_t) + 1, L'\0');
-  status = RegQueryValueExW(key.Get(), valueName, /*lpReserved=*/nullptr, &type,
+  std::wstring text(byteCount / sizeof(wchar_t) + 1, L'\0');
+  status = RegQueryValueExW(key.Get(), kOpenXrActiveRuntimeValue, /*lpReserved=*/nullptr, &type,
                             reinterpret_cast<BYTE*>(text.data()), &byteCount);
-  text.resize(type == REG_SZ ? std::wcslen(text.c_str()) : 0);
+  if (type == REG_SZ || type == REG_EXPAND_SZ) runtime = text.c_str();
   return status;
+}
+
+// What the loader reads as a path of its own in every application: a drive
+// with its root, or a UNC or \\?\ path. Anything else it makes absolute
+// against each application's current folder, which whoever can write there
+// would then choose.
+bool IsAbsolutePath(const std::wstring& path) {
+  const bool driveLetter = path.size() >= 3 && ((path[0] >= L'A' && path[0] <= L'Z') ||
+                                                (path[0] >= L'a' && path[0] <= L'z'));
+  return path.starts_with(L"\\\\") ||
+         (driveLetter && path[1] == L':' && (path[2] == L'\\' || path[2] == L'/'));
 }
 
 ResultCode WriteActiveRuntime(const std::wstring& manifestPath) {
@@ -98,15 +110,15 @@ ResultCode ListAvailableRuntime(const std::wstring& manifestPath) {
 
 // Deletes ActiveRuntime only while it still names this manifest.
 ResultCode DeleteActiveRuntimeNaming(const std::wstring& manifestPath) {
-  std::wstring current;
-  const LSTATUS read = ReadMachineString(kOpenXrKey, kOpenXrActiveRuntimeValue, current);
+  std::optional<std::wstring> current;
+  const LSTATUS read = ReadActiveRuntime(current);
   if (read == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;  // no key, or no value
   if (read != ERROR_SUCCESS) return static_cast<ResultCode>(read);
   // A runtime chosen since, by the person or another installer, stays. Paths
   // are compared as Windows compares them: ordinal, ignoring letter case.
-  if (CompareStringOrdinal(current.c_str(), static_cast<int>(current.size()), manifestPath.c_str(),
-                           static_cast<int>(manifestPath.size()),
-                           /*bIgnoreCase=*/TRUE) != CSTR_EQUAL) {
+  if (!current || CompareStringOrdinal(current->c_str(), static_cast<int>(current->size()),
+                                       manifestPath.c_str(), static_cast<int>(manifestPath.size()),
+                                       /*bIgnoreCase=*/TRUE) != CSTR_EQUAL) {
     return ERROR_SUCCESS;
   }
   return DeleteMachineValue(kOpenXrKey, kOpenXrActiveRuntimeValue);
@@ -131,7 +143,7 @@ ResultCode DeleteMachineValue(const wchar_t* subKey, const wchar_t* valueName) {
 }
 
 ResultCode SetOpenXrActiveRuntime(const std::wstring& manifestPath) {
-  if (manifestPath.empty()) return ERROR_INVALID_PARAMETER;
+  if (!IsAbsolutePath(manifestPath)) return ERROR_INVALID_PARAMETER;
   const ResultCode active = WriteActiveRuntime(manifestPath);
   return FirstFailure(active, ListAvailableRuntime(manifestPath));
 }
@@ -141,6 +153,23 @@ ResultCode RemoveOpenXrActiveRuntime(const std::wstring& manifestPath) {
   const ResultCode active = DeleteActiveRuntimeNaming(manifestPath);
   return FirstFailure(active,
                       DeleteMachineValue(kOpenXrAvailableRuntimesKey, manifestPath.c_str()));
+}
+
+ResultCode RestoreOpenXrActiveRuntime(const std::wstring& manifestPath) {
+  if (!IsAbsolutePath(manifestPath)) return ERROR_INVALID_PARAMETER;
+  // A runtime uninstalled since is never made active again.
+  const DWORD attributes = GetFileAttributesW(manifestPath.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return ERROR_FILE_NOT_FOUND;
+  }
+  // Whatever the person or another installer chose since stays: any value
+  // but an empty string, of any type.
+  std::optional<std::wstring> current;
+  const LSTATUS read = ReadActiveRuntime(current);
+  if (read == ERROR_FILE_NOT_FOUND || (read == ERROR_SUCCESS && current && current->empty())) {
+    return WriteActiveRuntime(manifestPath);
+  }
+  return static_cast<ResultCode>(read);
 }
 
 ResultCode ClearXrRuntimeEnvironment(const std::wstring&) {

@@ -8,13 +8,14 @@ namespace {
 
 constexpr TaskAction kActionTable[] = {
     {L"firewall-add", &AddPortFirewallRule},
-    {L"firewall-app", &AllowApplicationThroughFirewall},
-    {L"openxr-runtime", &SetOpenXrActiveRuntime},
+    {L"firewall-app", &AllowApplicationThroughFirewall, L"exe"},
+    {L"openxr-runtime", &SetOpenXrActiveRuntime, L"manifest"},
     {L"clear-xr-env", &ClearXrRuntimeEnvironment},
     {L"remove-legacy-autostart", &RemoveLegacyAutostart},
     {L"firewall-remove", &RemovePortFirewallRules},
-    {L"firewall-app-remove", &RemoveApplicationFromFirewall},
-    {L"openxr-runtime-remove", &RemoveOpenXrActiveRuntime},
+    {L"firewall-app-remove", &RemoveApplicationFromFirewall, L"exe"},
+    {L"openxr-runtime-remove", &RemoveOpenXrActiveRuntime, L"manifest"},
+    {L"openxr-runtime-restore", &RestoreOpenXrActiveRuntime, L"manifest"},
 };
 
 }  // namespace

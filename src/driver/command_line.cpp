@@ -8,36 +8,29 @@
 #include <cwchar>
 #include <string_view>
 
+#include "driver/action_table.h"
+
 namespace {
 
-struct OptionEntry {
-  std::wstring_view option;
-  const wchar_t* task;  // nullptr for --result
-  bool takesValue;
-};
+constexpr std::wstring_view kResultOption = L"--result";
 
-constexpr OptionEntry kOptions[] = {
-    {L"--result", nullptr, true},
-    {L"--firewall-add", L"firewall-add", false},
-    {L"--firewall-app", L"firewall-app", true},
-    {L"--openxr-runtime", L"openxr-runtime", true},
-    {L"--clear-xr-env", L"clear-xr-env", false},
-    {L"--remove-legacy-autostart", L"remove-legacy-autostart", false},
-    {L"--firewall-remove", L"firewall-remove", false},
-    {L"--firewall-app-remove", L"firewall-app-remove", true},
-    {L"--openxr-runtime-remove", L"openxr-runtime-remove", true},
-};
-
-constexpr wchar_t kUsage[] =
-    L"usage: UlvexSystemSetup [--result <file>] [--firewall-add] [--firewall-app <exe>] "
-    L"[--openxr-runtime <manifest>] [--clear-xr-env] [--remove-legacy-autostart] "
-    L"[--firewall-remove] [--firewall-app-remove <exe>] [--openxr-runtime-remove <manifest>]\n";
-
-const OptionEntry* FindOption(std::wstring_view argument) {
-  for (const OptionEntry& entry : kOptions) {
-    if (entry.option == argument) return &entry;
+// nullptr when the argument is no task's option, exactly.
+const TaskAction* FindTaskOption(std::wstring_view argument) {
+  if (!argument.starts_with(L"--")) return nullptr;
+  for (const TaskAction& task : DefaultActionTable()) {
+    if (task.name == argument.substr(2)) return &task;
   }
   return nullptr;
+}
+
+std::wstring UsageText() {
+  std::wstring usage = L"usage: UlvexSystemSetup [--result <file>]";
+  for (const TaskAction& task : DefaultActionTable()) {
+    usage += L" [--" + std::wstring(task.name);
+    if (!task.valueName.empty()) usage += L" <" + std::wstring(task.valueName) + L">";
+    usage += L"]";
+  }
+  return usage + L"\n";
 }
 
 // The argument is often a path in the person's own language, and the message
@@ -80,27 +73,28 @@ std::optional<CommandLine> ParseCommandLine(int argc, const wchar_t* const argv[
   int index = 1;
   while (index < argc) {
     const wchar_t* argument = argv[index];
-    const OptionEntry* entry = FindOption(argument);
-    if (entry == nullptr) {
+    const bool isResult = argument == kResultOption;
+    const TaskAction* task = isResult ? nullptr : FindTaskOption(argument);
+    if (!isResult && task == nullptr) {
       PrintUnknownArgument(errorStream, argument);
       return std::nullopt;
     }
-    if (!entry->takesValue) {
-      result.tasks.push_back({entry->task, {}});
+    if (task != nullptr && task->valueName.empty()) {
+      result.tasks.push_back({std::wstring(task->name), {}});
       index += 1;
       continue;
     }
     if (index + 1 >= argc) return std::nullopt;  // value missing: no message
     const wchar_t* value = argv[index + 1];
-    if (entry->task == nullptr) {
+    if (isResult) {
       result.resultsPath = value;
     } else {
-      result.tasks.push_back({entry->task, value});
+      result.tasks.push_back({std::wstring(task->name), value});
     }
     index += 2;
   }
   if (result.tasks.empty() || result.tasks.size() > kMaxTasks) {
-    std::fputws(kUsage, errorStream);
+    std::fputws(UsageText().c_str(), errorStream);
     return std::nullopt;
   }
   return result;

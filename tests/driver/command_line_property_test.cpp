@@ -13,9 +13,11 @@ TEST(ParseCommandLineProperty, AnyArgumentVectorGivesOneToFiveKnownTasksOrARejec
   const std::set<std::wstring> taskNames = {
       L"firewall-add",    L"firewall-app",        L"openxr-runtime",
       L"clear-xr-env",    L"remove-legacy-autostart",
-      L"firewall-remove", L"firewall-app-remove", L"openxr-runtime-remove"};
+      L"firewall-remove", L"firewall-app-remove", L"openxr-runtime-remove",
+      L"openxr-runtime-restore"};
   const std::set<std::wstring> valueTasks = {L"firewall-app", L"openxr-runtime",
-                                             L"firewall-app-remove", L"openxr-runtime-remove"};
+                                             L"firewall-app-remove", L"openxr-runtime-remove",
+                                             L"openxr-runtime-restore"};
   FILE* discard = nullptr;
   ASSERT_EQ(_wfopen_s(&discard, L"NUL", L"w"), 0);
   ArgumentGenerator generator(/*seed=*/20261207, /*longArgumentLength=*/32000);

@@ -12,7 +12,8 @@ namespace {
 constexpr char kUsage[] =
     "usage: UlvexSystemSetup [--result <file>] [--firewall-add] [--firewall-app <exe>] "
     "[--openxr-runtime <manifest>] [--clear-xr-env] [--remove-legacy-autostart] "
-    "[--firewall-remove] [--firewall-app-remove <exe>] [--openxr-runtime-remove <manifest>]\r\n";
+    "[--firewall-remove] [--firewall-app-remove <exe>] [--openxr-runtime-remove <manifest>] "
+    "[--openxr-runtime-restore <manifest>]\r\n";
 
 struct Parsed {
   std::optional<CommandLine> commandLine;
@@ -46,6 +47,7 @@ TEST(ParseCommandLine, RejectsWithTheMessageForEachSituation) {
       {{L"--firewall-add", L"--result"}, ""},
       {{L"--firewall-remove", L"--firewall-app-remove"}, ""},
       {{L"--firewall-remove", L"--openxr-runtime-remove"}, ""},
+      {{L"--firewall-remove", L"--openxr-runtime-restore"}, ""},
       {{L"--Firewall-Add"}, "unknown argument: --Firewall-Add\r\n"},
       {{L"-firewall-add"}, "unknown argument: -firewall-add\r\n"},
       {{L"/firewall-add"}, "unknown argument: /firewall-add\r\n"},
@@ -83,9 +85,11 @@ TEST(ParseCommandLine, KeepsTasksInOrderWithTheirValues) {
        {L"openxr-runtime=C:\\Rt\\runtime.json", L"firewall-add=", L"firewall-app=--clear-xr-env",
         L"remove-legacy-autostart=", L"firewall-app="}},
       {{L"--firewall-remove", L"--openxr-runtime-remove", L"--firewall-remove",
-        L"--firewall-app-remove", L"C:\\A b\\V.exe", L"--openxr-runtime-remove", L""},
+        L"--firewall-app-remove", L"C:\\A b\\V.exe", L"--openxr-runtime-remove", L"",
+        L"--openxr-runtime-restore", L"C:\\r.json"},
        {L"firewall-remove=", L"openxr-runtime-remove=--firewall-remove",
-        L"firewall-app-remove=C:\\A b\\V.exe", L"openxr-runtime-remove="}},
+        L"firewall-app-remove=C:\\A b\\V.exe", L"openxr-runtime-remove=",
+        L"openxr-runtime-restore=C:\\r.json"}},
   };
   for (const auto& c : cases) {
     const Parsed parsed = Parse(c.args);

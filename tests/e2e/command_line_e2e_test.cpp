@@ -12,7 +12,8 @@ using MachineCommandLine = MachineTest;
 constexpr char kUsage[] =
     "usage: UlvexSystemSetup [--result <file>] [--firewall-add] [--firewall-app <exe>] "
     "[--openxr-runtime <manifest>] [--clear-xr-env] [--remove-legacy-autostart] "
-    "[--firewall-remove] [--firewall-app-remove <exe>] [--openxr-runtime-remove <manifest>]\r\n";
+    "[--firewall-remove] [--firewall-app-remove <exe>] [--openxr-runtime-remove <manifest>] "
+    "[--openxr-runtime-restore <manifest>]\r\n";
 
 struct Sentinels {
   Sentinels() {

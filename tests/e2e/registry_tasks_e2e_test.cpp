@@ -17,12 +17,19 @@ const std::vector<std::string> kEnvironmentBroadcast = {"wParam=0 lParam=Environ
 // An AvailableRuntimes entry: 0 offers the runtime to switchers, 1 hides it.
 const RegistryValue kOffered = {REG_DWORD, {0, 0, 0, 0}}, kHidden = {REG_DWORD, {1, 0, 0, 0}};
 
+RegistryValue StringValue(const std::wstring& text, DWORD type = REG_SZ) {
+  const BYTE* bytes = reinterpret_cast<const BYTE*>(text.c_str());
+  return {type, std::vector<BYTE>(bytes, bytes + (text.size() + 1) * sizeof(wchar_t))};
+}
+
 void ExpectMachineString(const wchar_t* key, const wchar_t* name, const std::wstring& expected) {
-  const std::optional<RegistryValue> value = ReadMachineValue(key, name);
-  ASSERT_TRUE(value) << ToUtf8(name) << " missing";
-  EXPECT_EQ(value->type, static_cast<DWORD>(REG_SZ));
-  EXPECT_EQ(value->data.size(), (expected.size() + 1) * sizeof(wchar_t));
-  EXPECT_EQ(RegistryString(*value), expected);
+  EXPECT_EQ(ReadMachineValue(key, name), StringValue(expected)) << ToUtf8(name);
+}
+
+void SetActiveRuntime(const std::optional<RegistryValue>& value) {
+  DeleteMachineValueForTest(kOpenXrKey, L"ActiveRuntime");
+  if (value) RegSetKeyValueW(HKEY_LOCAL_MACHINE, kOpenXrKey, L"ActiveRuntime", value->type,
+                             value->data.data(), static_cast<DWORD>(value->data.size()));
 }
 
 TEST_F(MachineOpenXrRuntime, CreatesTheKeyAndStoresThePathExactlyAsGiven) {
@@ -51,6 +58,7 @@ TEST_F(MachineOpenXrRuntime, RemoveDeletesTheValueOnlyWhileItNamesThisManifest) 
     std::wstring argument;
     std::string out;
     bool deleted;
+    DWORD type = REG_SZ;
   } cases[] = {
       {L"C:\\Rt\\R\x00FCntime.json", L"C:\\Rt\\R\x00FCntime.json", "ok=1 code=0", true},
       {L"C:\\Rt\\R\x00FCntime.json", L"c:\\rT\\r\x00DCNTIME.JSON", "ok=1 code=0", true},
@@ -59,11 +67,14 @@ TEST_F(MachineOpenXrRuntime, RemoveDeletesTheValueOnlyWhileItNamesThisManifest) 
       {L"C:\\Rt\\runtime.json", L"C:\\Rt\\runtime.jso", "ok=1 code=0", false},
       {L"C:\\Rt\\runtime.json", L"", "ok=0 code=87", false},
       {nullptr, L"C:\\Rt\\runtime.json", "ok=1 code=0", false},
+      // As a switcher may write it; compared as stored, not expanded.
+      {L"C:\\Rt\\runtime.json", L"c:\\rt\\RUNTIME.json", "ok=1 code=0", true, REG_EXPAND_SZ},
+      {L"%SystemDrive%\\Rt\\runtime.json", L"C:\\Rt\\runtime.json", "ok=1 code=0", false,
+       REG_EXPAND_SZ},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(ToUtf8(c.argument));
-    DeleteMachineValueForTest(kOpenXrKey, L"ActiveRuntime");
-    if (c.before) SetMachineString(kOpenXrKey, L"ActiveRuntime", c.before);
+    SetActiveRuntime(c.before ? std::optional(StringValue(c.before, c.type)) : std::nullopt);
     for (const wchar_t* listed : {c.before, c.argument.c_str()}) {
       if (listed && *listed) RegSetKeyValueW(HKEY_LOCAL_MACHINE, kAvailableRuntimesKey, listed,
                                              REG_DWORD, kOffered.data.data(), 4);
@@ -73,7 +84,7 @@ TEST_F(MachineOpenXrRuntime, RemoveDeletesTheValueOnlyWhileItNamesThisManifest) 
     // Delisted whether active or not; another runtime's entry stays.
     EXPECT_FALSE(ReadMachineValue(kAvailableRuntimesKey, c.argument.c_str()));
     if (c.before && !c.deleted) {
-      ExpectMachineString(kOpenXrKey, L"ActiveRuntime", c.before);
+      EXPECT_EQ(ReadMachineValue(kOpenXrKey, L"ActiveRuntime"), StringValue(c.before, c.type));
       EXPECT_TRUE(ReadMachineValue(kAvailableRuntimesKey, c.before));
     } else {
       EXPECT_FALSE(ReadMachineValue(kOpenXrKey, L"ActiveRuntime"));
@@ -97,6 +108,59 @@ TEST_F(MachineOpenXrRuntime, SecondOfTwoPathsWins) {
   // Both are listed; an entry already there, under any letter case, is kept as it is.
   EXPECT_EQ(ReadMachineValue(kAvailableRuntimesKey, L"C:\\first.json"), kOffered);
   EXPECT_EQ(ReadMachineValue(kAvailableRuntimesKey, L"C:\\Rt\\second.json"), kHidden);
+}
+
+// Restore gives back the runtime an install displaced, only while none is
+// active; no task takes a path the loader would resolve per application.
+TEST_F(MachineOpenXrRuntime, RestoreOnlyWhileNoneIsActiveAndOnlyAbsolutePaths) {
+  TempDirectory dir;
+  const std::wstring previous = dir.File(L"previous.json");
+  const std::wstring longPath = L"C:\\" + std::wstring(16397, L'a');
+  WriteBytes(previous, "{}");
+  const std::wstring restore = L"--openxr-runtime-restore ";
+  const std::wstring ours = L"--openxr-runtime-remove C:\\ours.json ";
+  const RegistryValue was = StringValue(previous), third = StringValue(L"C:\\Third\\r.json"),
+                      dword = {REG_DWORD, {1, 0, 0, 0}};
+  const std::string restored = "task=openxr-runtime-restore ok=1 code=0\r\n",
+                    refused = "task=openxr-runtime-restore ok=0 code=",
+                    removed = "task=openxr-runtime-remove ok=1 code=0\r\n",
+                    set = "task=openxr-runtime ok=1 code=0\r\n",
+                    rejected = "task=openxr-runtime ok=0 code=87\r\n";
+  const struct {
+    std::optional<RegistryValue> before, after;
+    std::wstring arguments;
+    std::string out;
+    bool listed = false;  // AvailableRuntimes exists afterwards
+  } cases[] = {
+      {{}, was, restore + QuoteArgument(previous), restored},
+      {StringValue(L""), was, restore + QuoteArgument(previous), restored},
+      {third, third, restore + QuoteArgument(previous), restored},
+      {dword, dword, restore + QuoteArgument(previous), restored},
+      {{}, {}, restore + QuoteArgument(dir.File(L"gone.json")), refused + "2\r\n"},
+      {{}, {}, restore + QuoteArgument(dir.Path()), refused + "2\r\n"},
+      {{}, {}, restore + L"previous.json", refused + "87\r\n"},
+      {{}, {}, restore + L"\"\"", refused + "87\r\n"},
+      {StringValue(L"C:\\ours.json"), was, ours + restore + QuoteArgument(previous),
+       removed + restored},
+      {third, third, ours + restore + QuoteArgument(previous), removed + restored},
+      {{}, {}, L"--openxr-runtime runtime.json", rejected},
+      {{}, {}, L"--openxr-runtime ..\\r.json", rejected},
+      {{}, {}, L"--openxr-runtime C:r.json", rejected},
+      {{}, {}, L"--openxr-runtime \\r.json", rejected},
+      {{}, StringValue(L"C:/Rt/r.json"), L"--openxr-runtime C:/Rt/r.json", set, true},
+      {{}, StringValue(L"\\\\srv\\share\\r.json"), L"--openxr-runtime \\\\srv\\share\\r.json", set,
+       true},
+      // Too long for a value name: ActiveRuntime is written, the listing fails.
+      {{}, StringValue(longPath), L"--openxr-runtime " + longPath, rejected, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(ToUtf8(c.arguments.substr(0, 200)));
+    SetActiveRuntime(c.before);
+    DeleteMachineKeyForTest(kAvailableRuntimesKey);
+    EXPECT_EQ(RunProgram(c.arguments).out, c.out);
+    EXPECT_EQ(ReadMachineValue(kOpenXrKey, L"ActiveRuntime"), c.after);
+    EXPECT_EQ(MachineKeyExists(kAvailableRuntimesKey), c.listed);
+  }
 }
 
 TEST_F(MachineOpenXrRuntime, EmptyPathFailsWith87AndChangesNothing) {

@@ -8,6 +8,7 @@ const wchar_t* const kOptions[] = {
     L"--result",          L"--firewall-add",        L"--firewall-app",
     L"--openxr-runtime",  L"--clear-xr-env",        L"--remove-legacy-autostart",
     L"--firewall-remove", L"--firewall-app-remove", L"--openxr-runtime-remove",
+    L"--openxr-runtime-restore",
 };
 
 }  // namespace
@@ -20,7 +21,8 @@ std::vector<std::wstring> ArgumentGenerator::Next() {
       arguments.push_back(Option());
       const std::wstring& option = arguments.back();
       if (option == L"--result" || option == L"--firewall-app" || option == L"--openxr-runtime" ||
-          option == L"--firewall-app-remove" || option == L"--openxr-runtime-remove") {
+          option == L"--firewall-app-remove" || option == L"--openxr-runtime-remove" ||
+          option == L"--openxr-runtime-restore") {
         arguments.push_back(Argument());
       }
     }
