@@ -55,8 +55,8 @@ std::wstring BuildApplicationRuleRemovalScript(std::wstring_view programPath) {
 ResultCode AllowApplicationThroughFirewall(const std::wstring& programPath) {
   if (programPath.empty()) return ERROR_FILE_NOT_FOUND;
   // No Windows path holds one, yet "x\"\..\y" passes the existence check
-  // (.. is folded as text first), and PowerShell's command line would drop the
-  // quote and make the rule for another program.
+  // (.. is folded as text first). The runner would refuse the script too; this
+  // makes such a path 87 whether or not the rest of it exists.
   if (programPath.find(L'"') != std::wstring::npos) return ERROR_INVALID_PARAMETER;
   if (GetFileAttributesW(programPath.c_str()) == INVALID_FILE_ATTRIBUTES) {
     return ERROR_FILE_NOT_FOUND;
@@ -65,8 +65,6 @@ ResultCode AllowApplicationThroughFirewall(const std::wstring& programPath) {
 }
 
 ResultCode RemoveApplicationFromFirewall(const std::wstring& programPath) {
-  if (programPath.empty() || programPath.find(L'"') != std::wstring::npos) {
-    return ERROR_INVALID_PARAMETER;
-  }
+  if (programPath.empty()) return ERROR_INVALID_PARAMETER;
   return RunPowerShellScript(BuildApplicationRuleRemovalScript(programPath));
 }

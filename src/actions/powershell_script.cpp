@@ -45,6 +45,12 @@ std::wstring RemoveRulesNamedScript(std::wstring_view displayName, std::wstring_
 }
 
 ResultCode RunPowerShellScript(const std::wstring& script) {
+  // The script is one double-quoted argument: a quote in it, or a backslash
+  // before the closing one, would end it early and the rest would be read as
+  // other arguments.
+  if (script.find(L'"') != std::wstring::npos || script.ends_with(L'\\')) {
+    return ERROR_INVALID_PARAMETER;
+  }
   const std::wstring commandLine =
       L"\"" + GetSystemDirectoryPath() +
       L"\\WindowsPowerShell\\v1.0\\powershell.exe\" -NoProfile -NonInteractive "

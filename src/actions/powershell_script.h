@@ -36,5 +36,6 @@ std::wstring LookUpScript(std::wstring_view lookUp, std::wstring_view pipeline);
 std::wstring RemoveRulesNamedScript(std::wstring_view displayName, std::wstring_view filter);
 
 // Runs the script with the system's Windows PowerShell, hidden, and returns
-// the code of that run.
+// the code of that run; 87 without starting anything for a script that holds
+// a double quote or ends in a backslash, which -Command "..." cannot carry.
 ResultCode RunPowerShellScript(const std::wstring& script);

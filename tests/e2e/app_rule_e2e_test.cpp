@@ -59,6 +59,10 @@ TEST_F(MachineAppRule, UnusablePathFailsAndStartsNothing) {
             "task=firewall-app ok=0 code=2\r\ntask=firewall-app ok=0 code=2\r\n"
             "task=firewall-app-remove ok=0 code=87\r\ntask=firewall-app-remove ok=0 code=87\r\n"
             "task=firewall-app ok=0 code=87\r\n");
+  // What -Command "..." cannot carry is refused by the runner itself.
+  for (const wchar_t* script : {L"Write-Output \"x\"", L"Write-Output x\\"}) {
+    EXPECT_EQ(RunPowerShellScript(script), 87u) << ToUtf8(script);
+  }
   EXPECT_TRUE(recorder.Starts().empty());
 }
 
