@@ -1,8 +1,10 @@
 # Runs every task of UlvexSystemSetup.exe on a disposable Windows machine,
 # against the real netsh and PowerShell, and checks each effect with the
-# platform's own cmdlets: first the install tasks, then the uninstall tasks.
-# It changes the machine's firewall and registry, and puts back what it
-# recorded and removes what it made, on every path.
+# platform's own cmdlets: first the install tasks, then the uninstall tasks,
+# which make the OpenXR runtime that was active before the install active
+# again. A relative manifest path must be refused with nothing written. It
+# changes the machine's firewall and registry, and puts back what it recorded
+# and removes what it made, on every path.
 #   powershell -File acceptance.ps1 -DisposableMachine -Exe <UlvexSystemSetup.exe>
 # Windows PowerShell 5.1, no extra modules. Exits 1 naming each failed check.
 param([switch]$DisposableMachine, [Parameter(Mandatory = $true)][string]$Exe)
@@ -36,6 +38,10 @@ $ruleNames = @($portRule, $oldPortRule, $blockRule, $lookAlikeBlockRule, $appRul
 $anyProfile = 'Any', 'Domain, Private, Public'   # how profile=any may read back
 $runKey = 'HKLM:\Software\Microsoft\Windows\CurrentVersion\Run'
 $openXrKeys = 'HKLM:\SOFTWARE\Khronos', 'HKLM:\SOFTWARE\Khronos\OpenXR', 'HKLM:\SOFTWARE\Khronos\OpenXR\1'
+# The last one and its runtime list for .NET, which takes value names
+# literally (one holds brackets) and keeps a value's kind.
+$xrKey = 'SOFTWARE\Khronos\OpenXR\1'
+$listKey = "$xrKey\AvailableRuntimes"
 # Paths with brackets go only to .NET and -LiteralPath, which take no wildcards.
 $id = [guid]::NewGuid()
 $folder = [IO.Path]::Combine($env:TEMP, "ulvex acceptance [x64] $id")
@@ -54,6 +60,13 @@ $plant = [IO.Path]::Combine($env:TEMP, "ulvex plant $id")
 $marker = [IO.Path]::Combine($plant, 'planted.txt')
 $plantedCommands = 'Get-NetFirewallRule', 'Get-NetFirewallApplicationFilter', 'Remove-NetFirewallRule', 'New-NetFirewallRule'
 $manifest = 'C:\Ulvex Acceptance\runtime.json'
+# The runtime active before the install, which the uninstall makes active
+# again: it must exist. Another one, made active meanwhile, stays.
+$previous = [IO.Path]::Combine($folder, 'previous.json')
+$otherRuntime = 'C:\Ulvex Acceptance\other.json'
+# Each names a different file for each caller's folder or drive.
+$relativeManifests = 'runtime.json', '..\r.json', 'C:r.json', '\r.json'
+$listNames = @($manifest, $previous, $otherRuntime) + $relativeManifests
 $failures = New-Object System.Collections.Generic.List[string]
 function Check([bool]$ok, [string]$what) { if (-not $ok) { $failures.Add($what) } }
 
@@ -68,14 +81,16 @@ function Get-UlvexRules { Get-NetFirewallRule -All | Where-Object { $_.DisplayNa
 
 # Runs the program with the look-alike commands first on PATH, which its
 # PowerShell inherits. It must exit 0, print an ok line for each task in
-# order, and leave every look-alike unrun.
-function Invoke-Ok([string]$what, [string[]]$tasks, [string[]]$arguments) {
+# order, and leave every look-alike unrun. Given a code, every task must
+# fail with it instead, each setting its bit of the exit code.
+function Invoke-Ok([string]$what, [string[]]$tasks, [string[]]$arguments, [int]$code = 0) {
     $savedPath = $env:PATH
     $env:PATH = "$plant;$savedPath"
     try { $out = @(& $Exe @arguments) } finally { $env:PATH = $savedPath }
-    Check ($LASTEXITCODE -eq 0) "$what exits 0 (was $LASTEXITCODE)"
-    $expected = $tasks | ForEach-Object { "task=$_ ok=1 code=0" }
-    Check (($out -join "`n") -ceq ($expected -join "`n")) "$what prints an ok line per task (were: $($out -join ' | '))"
+    $exit = if ($code -eq 0) { 0 } else { (1 -shl $tasks.Count) - 1 }
+    Check ($LASTEXITCODE -eq $exit) "$what exits $exit (was $LASTEXITCODE)"
+    $expected = $tasks | ForEach-Object { "task=$_ ok=$([int]($code -eq 0)) code=$code" }
+    Check (($out -join "`n") -ceq ($expected -join "`n")) "$what prints its line per task (were: $($out -join ' | '))"
     if (Test-Path -LiteralPath $marker) {
         $failures.Add("$what ran commands planted on PATH: $((Get-Content -LiteralPath $marker) -join ', ')")
         Remove-Item -LiteralPath $marker
@@ -87,6 +102,15 @@ function Add-OldPortRule {
     $netsh = Start-Process -FilePath "$env:SystemRoot\System32\netsh.exe" -Wait -PassThru -NoNewWindow -ArgumentList `
         "advfirewall firewall add rule name=`"$oldPortRule`" dir=in action=allow protocol=UDP localport=9000"
     Check ($netsh.ExitCode -eq 0 -and @(Get-Rules $oldPortRule).Count -eq 1) 'seeding the old UDP 9000 rule'
+}
+
+# A value's kind and data as stored, or nothing where the key or the value is
+# absent. Shown in a string, it reads "<kind> <data>".
+function Get-RegistryValue([string]$key, [string]$name) {
+    $k = [Microsoft.Win32.Registry]::LocalMachine.OpenSubKey($key)
+    if ($null -eq $k) { return }
+    if ($k.GetValueNames() -contains $name) { , @($k.GetValueKind($name), $k.GetValue($name, $null, 'DoNotExpandEnvironmentNames')) }
+    $k.Dispose()
 }
 
 # One step of the clean-up: a failure is reported, fails the run, and does
@@ -104,13 +128,18 @@ if ($existing.Count -ne 0) { Write-Host "acceptance: a rule named '$($existing[0
 # What it will touch, to put back afterwards.
 $savedXrEnv = [Environment]::GetEnvironmentVariable('XR_RUNTIME_JSON', 'Machine')
 $savedHub = (Get-ItemProperty -Path $runKey -Name UlvexHub -ErrorAction SilentlyContinue).UlvexHub
-$savedRuntime = (Get-ItemProperty -Path $openXrKeys[2] -Name ActiveRuntime -ErrorAction SilentlyContinue).ActiveRuntime
+$savedRuntime = Get-RegistryValue $xrKey ActiveRuntime
 $firstMissingKey = $openXrKeys | Where-Object { -not (Test-Path -LiteralPath $_) } | Select-Object -First 1
+$listExisted = Test-Path -LiteralPath "HKLM:\$listKey"
+$savedList = @{}   # ignores letter case, as the registry does
+foreach ($name in $listNames) { $value = Get-RegistryValue $listKey $name; if ($null -ne $value) { $savedList[$name] = $value } }
 
 try {
     # What an older version and the person's machine leave behind.
     [IO.Directory]::CreateDirectory($folder) | Out-Null
     [IO.File]::Copy($otherProgram, $program)
+    [IO.File]::WriteAllText($previous, '{}')
+    [Microsoft.Win32.Registry]::SetValue("HKEY_LOCAL_MACHINE\$xrKey", 'ActiveRuntime', $previous)
     Add-OldPortRule
     New-NetFirewallRule -DisplayName $blockRule -Direction Inbound -Action Block -Program $program | Out-Null
     New-NetFirewallRule -DisplayName $lookAlikeBlockRule -Direction Inbound -Action Block -Program $lookAlike | Out-Null
@@ -195,6 +224,14 @@ try {
     foreach ($decoy in $decoyRules) { Check (@(Get-Rules $decoy).Count -eq 1) "the rule '$decoy' is still there" }
     $runtime = (Get-ItemProperty -Path $openXrKeys[2] -Name ActiveRuntime -ErrorAction SilentlyContinue).ActiveRuntime
     Check ($runtime -ceq $manifest) "ActiveRuntime is the manifest (was '$runtime')"
+    $listed = Get-RegistryValue $listKey $manifest
+    Check ("$listed" -ceq 'DWord 0') "the manifest is listed under AvailableRuntimes as REG_DWORD 0 (was '$listed')"
+    foreach ($relative in $relativeManifests) {
+        Invoke-Ok "--openxr-runtime $relative" @('openxr-runtime') @('--openxr-runtime', $relative) 87
+        $runtime = (Get-ItemProperty -Path $openXrKeys[2] -Name ActiveRuntime -ErrorAction SilentlyContinue).ActiveRuntime
+        Check ($runtime -ceq $manifest -and $null -eq (Get-RegistryValue $listKey $relative)) (
+            "--openxr-runtime $relative writes nothing (ActiveRuntime was '$runtime')")
+    }
     Check ($null -eq [Environment]::GetEnvironmentVariable('XR_RUNTIME_JSON', 'Machine')) 'the machine XR_RUNTIME_JSON is gone'
     Check ($null -eq (Get-ItemProperty -Path $runKey -Name UlvexHub -ErrorAction SilentlyContinue)) 'the UlvexHub Run value is gone'
 
@@ -202,9 +239,10 @@ try {
     Check (@(Get-Rules $portRule).Count -eq 1) "still exactly one '$portRule' rule after a second --firewall-add"
 
     # Uninstall. Another runtime's manifest leaves ours in place.
-    Invoke-Ok 'removing another runtime' @('openxr-runtime-remove') @('--openxr-runtime-remove', 'C:\Ulvex Acceptance\other.json')
+    Invoke-Ok 'removing another runtime' @('openxr-runtime-remove') @('--openxr-runtime-remove', $otherRuntime)
     $runtime = (Get-ItemProperty -Path $openXrKeys[2] -Name ActiveRuntime -ErrorAction SilentlyContinue).ActiveRuntime
     Check ($runtime -ceq $manifest) "ActiveRuntime is still the manifest after removing another runtime (was '$runtime')"
+    Check ("$(Get-RegistryValue $listKey $manifest)" -ceq 'DWord 0') 'the manifest is still listed after removing another runtime'
     # The old port rule again, and a rule of the program's name for another program, which must stay.
     Add-OldPortRule
     New-NetFirewallRule -DisplayName $appRule -Direction Inbound -Action Allow -Program $otherProgram | Out-Null
@@ -213,8 +251,9 @@ try {
             (@($portRule, $oldPortRule) -ccontains $_.DisplayName) -or ($_.DisplayName -ceq $appRule -and (Test-ForProgram $_))
         } | ForEach-Object { $_.Name })
     Check ($gone.Count -eq 3) "before the uninstall run: the two port rules and the program's rule (found $($gone.Count))"
-    $uninstallTasks = 'firewall-remove', 'firewall-app-remove', 'openxr-runtime-remove'
-    $uninstall = @('--firewall-remove', '--firewall-app-remove', $program, '--openxr-runtime-remove', $manifest.ToUpperInvariant())
+    $uninstallTasks = 'firewall-remove', 'firewall-app-remove', 'openxr-runtime-remove', 'openxr-runtime-restore'
+    $uninstall = @('--firewall-remove', '--firewall-app-remove', $program, '--openxr-runtime-remove', $manifest.ToUpperInvariant(),
+        '--openxr-runtime-restore', $previous)
     Invoke-Ok 'the uninstall run' $uninstallTasks $uninstall
     $after = @(Get-UlvexRules)
     $beforeNames = @($before | ForEach-Object { $_.Name })
@@ -225,8 +264,14 @@ try {
     $added = @($after | Where-Object { $beforeNames -notcontains $_.Name } | ForEach-Object { $_.DisplayName })
     Check ($lost.Count -eq 0 -and $added.Count -eq 0) ("every other Ulvex rule stays, the decoys, the look-alike's and the " +
         "other program's rule among them (lost: $($lost -join ', '); added: $($added -join ', '))")
-    Check ($null -eq (Get-ItemProperty -Path $openXrKeys[2] -Name ActiveRuntime -ErrorAction SilentlyContinue)) 'ActiveRuntime is gone (named in other letter case)'
+    $runtime = Get-RegistryValue $xrKey ActiveRuntime
+    Check ("$runtime" -ceq "String $previous") "our ActiveRuntime is gone (named in other letter case) and the previous one active again (was '$runtime')"
+    Check ($null -eq (Get-RegistryValue $listKey $manifest)) 'the manifest is no longer listed under AvailableRuntimes'
+    Check ($null -eq (Get-RegistryValue $listKey $previous)) 'making the previous runtime active again does not list it'
+    [Microsoft.Win32.Registry]::SetValue("HKEY_LOCAL_MACHINE\$xrKey", 'ActiveRuntime', $otherRuntime, 'ExpandString')
     Invoke-Ok 'a second uninstall run' $uninstallTasks $uninstall
+    $runtime = Get-RegistryValue $xrKey ActiveRuntime
+    Check ("$runtime" -ceq "ExpandString $otherRuntime") "a second uninstall run leaves another active runtime alone (was '$runtime')"
 }
 catch {
     # Named with the failed checks, after the clean-up.
@@ -254,9 +299,21 @@ finally {
         if ($null -ne $firstMissingKey) {
             Remove-Item -LiteralPath $firstMissingKey -Recurse -ErrorAction SilentlyContinue
         } elseif ($null -ne $savedRuntime) {
-            Set-ItemProperty -Path $openXrKeys[2] -Name ActiveRuntime -Value $savedRuntime
+            [Microsoft.Win32.Registry]::SetValue("HKEY_LOCAL_MACHINE\$xrKey", 'ActiveRuntime', $savedRuntime[1], $savedRuntime[0])
         } else {
             Remove-ItemProperty -Path $openXrKeys[2] -Name ActiveRuntime -ErrorAction SilentlyContinue
+        }
+    }
+    Restore 'restoring the OpenXR runtime list' {   # in a tree it made, gone with it above
+        if ($null -eq $firstMissingKey -and -not $listExisted) {
+            [Microsoft.Win32.Registry]::LocalMachine.DeleteSubKeyTree($listKey, $false)
+        } elseif ($null -eq $firstMissingKey) {
+            $list = [Microsoft.Win32.Registry]::LocalMachine.OpenSubKey($listKey, $true)
+            foreach ($name in $listNames) {
+                if (-not $savedList.Contains($name)) { $list.DeleteValue($name, $false) }
+                else { $list.SetValue($name, $savedList[$name][1], $savedList[$name][0]) }   # of its kind
+            }
+            $list.Dispose()
         }
     }
     Restore 'deleting the junction' { if ([IO.Directory]::Exists($hop)) { [IO.Directory]::Delete($hop) } }
