@@ -1,6 +1,8 @@
 #!/bin/sh
+# install-deps.sh [--with-powershell]
 # Installs, from Debian's packages, whatever the build and the tests need and
-# this machine lacks.
+# this machine lacks. With --with-powershell (the test command), also the two
+# PowerShells that only the tests use.
 set -eu
 packages="cmake g++-mingw-w64-x86-64 googletest wine wine64 openssl osslsigncode"
 missing=""
@@ -15,6 +17,7 @@ if [ -n "$missing" ]; then
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq $missing
 fi
+[ "${1:-}" = --with-powershell ] || exit 0
 
 # PowerShell 7 as a .NET tool in the project's .tools folder: the tests have it
 # parse the scripts the program gives Windows PowerShell and start the program

@@ -7,9 +7,9 @@
 # and powershell.exe (the tests' stand-ins for the real tools). With
 # "throwaway", marks the prefix as the test suite's own: only there do the
 # tests that change the machine run. With POWERSHELL_DIR (PowerShell for
-# Windows, as scripts/install-deps.sh publishes it), that is the prefix's
-# Windows PowerShell instead, with the stand-in firewall module in its
-# Modules folder and a look-alike of that module first on PSModulePath.
+# Windows, as scripts/install-deps.sh --with-powershell publishes it), that is
+# the prefix's Windows PowerShell instead, with the stand-in firewall module in
+# its Modules folder and a look-alike of that module first on PSModulePath.
 set -eu
 action=$1
 export WINEPREFIX="$2"
