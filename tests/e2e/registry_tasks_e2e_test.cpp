@@ -131,6 +131,7 @@ TEST_F(MachineOpenXrRuntime, RestoreOnlyWhileNoneIsActiveAndOnlyAbsolutePaths) {
     std::wstring arguments;
     std::string out;
     bool listed = false;  // AvailableRuntimes exists afterwards
+    REGSAM denied = 0;    // on the OpenXR key while the program runs
   } cases[] = {
       {{}, was, restore + QuoteArgument(previous), restored},
       {StringValue(L""), was, restore + QuoteArgument(previous), restored},
@@ -143,6 +144,10 @@ TEST_F(MachineOpenXrRuntime, RestoreOnlyWhileNoneIsActiveAndOnlyAbsolutePaths) {
       {StringValue(L"C:\\ours.json"), was, ours + restore + QuoteArgument(previous),
        removed + restored},
       {third, third, ours + restore + QuoteArgument(previous), removed + restored},
+      // A read that fails is the task's failure, never "no runtime active".
+      {{}, {}, restore + QuoteArgument(previous), refused + "5\r\n", false, KEY_QUERY_VALUE},
+      {StringValue(L"C:\\ours.json"), StringValue(L"C:\\ours.json"), ours,
+       "task=openxr-runtime-remove ok=0 code=5\r\n", false, KEY_QUERY_VALUE},
       {{}, {}, L"--openxr-runtime runtime.json", rejected},
       {{}, {}, L"--openxr-runtime ..\\r.json", rejected},
       {{}, {}, L"--openxr-runtime C:r.json", rejected},
@@ -157,7 +162,11 @@ TEST_F(MachineOpenXrRuntime, RestoreOnlyWhileNoneIsActiveAndOnlyAbsolutePaths) {
     SCOPED_TRACE(ToUtf8(c.arguments.substr(0, 200)));
     SetActiveRuntime(c.before);
     DeleteMachineKeyForTest(kAvailableRuntimesKey);
-    EXPECT_EQ(RunProgram(c.arguments).out, c.out);
+    {
+      std::optional<ScopedDenyKeyAccess> denial;
+      if (c.denied) denial.emplace(kOpenXrKey, c.denied);
+      EXPECT_EQ(RunProgram(c.arguments).out, c.out);
+    }
     EXPECT_EQ(ReadMachineValue(kOpenXrKey, L"ActiveRuntime"), c.after);
     EXPECT_EQ(MachineKeyExists(kAvailableRuntimesKey), c.listed);
   }
@@ -208,7 +217,7 @@ TEST_F(MachineClearXrEnv, DeletionErrorIsReturnedAndNothingIsAnnounced) {
   ProcessOutput run;
   std::vector<std::string> broadcasts;
   {
-    const ScopedDenySetValue denied(kEnvironmentKey);
+    const ScopedDenyKeyAccess denied(kEnvironmentKey);
     SettingChangeListener listener(dir);
     run = RunProgram(L"--clear-xr-env");
     broadcasts = listener.Stop();
@@ -225,8 +234,8 @@ TEST_F(MachineRegistryTasks, RegistryErrorsAreReportedUnchanged) {
   SetMachineString(kOpenXrKey, L"ActiveRuntime", L"C:\\Rt\\runtime.json");
   ProcessOutput run;
   {
-    const ScopedDenySetValue deniedRun(kRunKey);
-    const ScopedDenySetValue deniedOpenXr(kOpenXrKey);
+    const ScopedDenyKeyAccess deniedRun(kRunKey);
+    const ScopedDenyKeyAccess deniedOpenXr(kOpenXrKey);
     run = RunProgram(L"--openxr-runtime C:\\Rt\\runtime.json --remove-legacy-autostart "
                      L"--openxr-runtime-remove C:\\Rt\\runtime.json");
   }

@@ -400,7 +400,7 @@ DWORD CountOpenHandles() {
   return count;
 }
 
-ScopedDenySetValue::ScopedDenySetValue(const wchar_t* subKey) {
+ScopedDenyKeyAccess::ScopedDenyKeyAccess(const wchar_t* subKey, REGSAM denied) {
   EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, subKey, 0, nullptr, 0,
                             READ_CONTROL | WRITE_DAC | KEY_WOW64_64KEY, nullptr, &key_, nullptr),
             ERROR_SUCCESS);
@@ -414,23 +414,23 @@ ScopedDenySetValue::ScopedDenySetValue(const wchar_t* subKey) {
   EXPECT_TRUE(GetSecurityDescriptorDacl(original_.data(), &present, &dacl, &defaulted));
   // SetEntriesInAcl puts the deny entry ahead of the existing ones.
   EXPLICIT_ACCESSW deny = {};
-  deny.grfAccessPermissions = KEY_SET_VALUE;
+  deny.grfAccessPermissions = denied;
   deny.grfAccessMode = DENY_ACCESS;
   deny.grfInheritance = NO_INHERITANCE;
   PSID everyone = nullptr;
   EXPECT_TRUE(ConvertStringSidToSidW(L"S-1-1-0", &everyone));
   BuildTrusteeWithSidW(&deny.Trustee, everyone);
-  PACL denied = nullptr;
-  EXPECT_EQ(SetEntriesInAclW(1, &deny, present ? dacl : nullptr, &denied), ERROR_SUCCESS);
+  PACL withDeny = nullptr;
+  EXPECT_EQ(SetEntriesInAclW(1, &deny, present ? dacl : nullptr, &withDeny), ERROR_SUCCESS);
   SECURITY_DESCRIPTOR descriptor;
   InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
-  SetSecurityDescriptorDacl(&descriptor, TRUE, denied, FALSE);
+  SetSecurityDescriptorDacl(&descriptor, TRUE, withDeny, FALSE);
   EXPECT_EQ(RegSetKeySecurity(key_, DACL_SECURITY_INFORMATION, &descriptor), ERROR_SUCCESS);
-  LocalFree(denied);
+  LocalFree(withDeny);
   LocalFree(everyone);
 }
 
-ScopedDenySetValue::~ScopedDenySetValue() {
+ScopedDenyKeyAccess::~ScopedDenyKeyAccess() {
   EXPECT_EQ(RegSetKeySecurity(key_, DACL_SECURITY_INFORMATION, original_.data()), ERROR_SUCCESS);
   RegCloseKey(key_);
 }

@@ -186,16 +186,16 @@ class CapturedStream {
 // Wine, whose GetProcessHandleCount always says 0.
 DWORD CountOpenHandles();
 
-// While it lives, nobody may set or delete values of the HKLM key (the key
-// is created if missing): a deny entry goes in front of the key's own
-// entries, so no one gains any right, and its own security is restored
-// afterwards.
-class ScopedDenySetValue {
+// While it lives, nobody has the given rights on the HKLM key (the key is
+// created if missing; by default, the right to set or delete values): a deny
+// entry goes in front of the key's own entries, so no one gains any right,
+// and its own security is restored afterwards.
+class ScopedDenyKeyAccess {
  public:
-  explicit ScopedDenySetValue(const wchar_t* subKey);
-  ~ScopedDenySetValue();
-  ScopedDenySetValue(const ScopedDenySetValue&) = delete;
-  ScopedDenySetValue& operator=(const ScopedDenySetValue&) = delete;
+  explicit ScopedDenyKeyAccess(const wchar_t* subKey, REGSAM denied = KEY_SET_VALUE);
+  ~ScopedDenyKeyAccess();
+  ScopedDenyKeyAccess(const ScopedDenyKeyAccess&) = delete;
+  ScopedDenyKeyAccess& operator=(const ScopedDenyKeyAccess&) = delete;
 
  private:
   HKEY key_ = nullptr;
