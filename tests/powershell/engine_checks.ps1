@@ -129,6 +129,11 @@ foreach ($path in $cases.Record.Path | Where-Object { $_ }) {
 # ConstrainedLanguage, and modules in the system folder in full language, as
 # signed ones would.
 $runs = 0
+# A task code that is PowerShell's own crash (fail-fast, access violation,
+# stack buffer overrun) is the test host's fault, and never a pass, even
+# where the task had to fail.
+$crashCodes = 0xC0000602L, 0xC0000005L, 0xC0000409L
+$crashes = @()
 foreach ($mode in 'FullLanguage', 'ConstrainedLanguage') {
   $policy = if ($mode -eq 'FullLanguage') { 0 } else { 4 }
   & $Wine reg add 'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment' /v __PSLockdownPolicy /d $policy /f | Out-Null
@@ -144,6 +149,8 @@ foreach ($mode in 'FullLanguage', 'ConstrainedLanguage') {
       $code = $run.Process.ExitCode
       $rules = @(Get-Content -Raw -LiteralPath (Unix $run.State) | ConvertFrom-Json)
       $label = "$($r.Label)$(if ($policy) { ' (constrained)' })$($case.Note)"
+      $crash = $crashCodes | Where-Object { $line -match "code=$_`$" }
+      if ($crash) { $crashes += '0x{0:X8}' -f $crash; Fail "${label}: PowerShell for Windows crashed, $line"; continue }
       if ($rules.Name -contains 'look-alike ran') { Fail "${label}: the look-alike NetSecurity module first on PSModulePath ran"; continue }
       $new = @($rules | Where-Object { $_.Name -notin $case.Seeds.Name })
       if ($case.Failing -or $case.Throwing -or $case.Refused) {
@@ -160,6 +167,10 @@ foreach ($mode in 'FullLanguage', 'ConstrainedLanguage') {
       if ($wrong) { Fail "${label}: made $($wrong | ConvertTo-Json -Compress)" }
     }
   }
+}
+if ($crashes) {
+  $codes = ($crashes | Group-Object | ForEach-Object { "$($_.Name) x$($_.Count)" }) -join ', '
+  Write-Host "PowerShell for Windows crashed in $($crashes.Count) of $runs runs ($codes): a fault of the test host, not of the program"
 }
 Write-Host "$($records.Count) recorded scripts parsed, $runs runs of the program, $($script:failures) failures"
 if ($script:failures) { exit 1 }
