@@ -4,7 +4,7 @@
 # this machine lacks. With --with-powershell (the test command), also the two
 # PowerShells that only the tests use.
 set -eu
-packages="cmake g++-mingw-w64-x86-64 googletest wine wine64 openssl osslsigncode"
+packages="cmake g++-mingw-w64-x86-64 googletest wine wine64 openssl osslsigncode nsis"
 missing=""
 for package in $packages; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" ||

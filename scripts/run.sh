@@ -1,7 +1,7 @@
 #!/bin/sh
 # Builds the program and runs it under Wine in a throwaway prefix inside the
 # build folder, with this script's arguments. Without arguments, a short
-# demonstration of the registry tasks.
+# demonstration: the command lines an installer runs, install and uninstall.
 set -eu
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -19,7 +19,11 @@ export RECORDER_LOG='C:\recorded-commands.log'
 
 # printf, not echo: Windows paths are full of backslashes.
 run() {
-  printf '> UlvexSystemSetup %s\n' "$*"
+  printf '> UlvexSystemSetup'
+  for arg; do
+    case $arg in *' '*) printf ' "%s"' "$arg" ;; *) printf ' %s' "$arg" ;; esac
+  done
+  printf '\n'
   set +e
   wine "$exe" "$@"
   code=$?
@@ -30,6 +34,7 @@ run() {
     echo "Under Wine the firewall tasks are shown, not carried out. Command lines started, in order,"
     echo "each with the folder it started in:"
     sed -E 's/^pid=[0-9]+ flags=[0-9]+ show=[0-9]+ console=[0-9]+ window=[0-9]+ cwd=(.*) cmd=/  in \1: /' "$log"
+    rm "$log"
   fi
 }
 
@@ -38,16 +43,6 @@ if [ $# -gt 0 ]; then
   exit "$code"
 fi
 
-echo "Demonstration: the registry tasks, with a results file."
-wine reg add 'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment' \
-  /v XR_RUNTIME_JSON /d 'C:\Old\runtime.json' /f >/dev/null 2>&1
-wine reg add 'HKLM\Software\Microsoft\Windows\CurrentVersion\Run' \
-  /v UlvexHub /d 'C:\Old\UlvexHub.exe' /f >/dev/null 2>&1
-echo "Before: XR_RUNTIME_JSON and the UlvexHub autostart entry are set."
-run --result 'C:\results.txt' --openxr-runtime 'C:\Rt\runtime.json' --clear-xr-env \
-  --remove-legacy-autostart --openxr-runtime ''
-echo "Results file (bytes in hex; EF BB BF is the UTF-8 byte-order mark):"
-od -An -tx1 "$prefix/drive_c/results.txt"
 show_value() {
   if out=$(wine reg query "$1" /v "$2" 2>/dev/null); then
     printf '%s\n' "$out" | tr -d '\r' | grep -v -e '^$'
@@ -55,14 +50,29 @@ show_value() {
     printf '%s\n    %s (absent)\n' "$1" "$2"
   fi
 }
+openxr='HKLM\SOFTWARE\Khronos\OpenXR\1'
+environment='HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment'
+autostart='HKLM\Software\Microsoft\Windows\CurrentVersion\Run'
+hub='C:\Program Files\Ulvex Hub'
+echo "Demonstration: the command lines an installer runs, at install and at uninstall."
+mkdir -p "$prefix/drive_c/Other" "$prefix/drive_c/Program Files/Ulvex Hub"
+printf '{}' >"$prefix/drive_c/Other/runtime.json"
+printf 'MZ' >"$prefix/drive_c/Program Files/Ulvex Hub/Hub.exe"
+wine reg add "$openxr" /v ActiveRuntime /d 'C:\Other\runtime.json' /f >/dev/null 2>&1
+wine reg add "$environment" /v XR_RUNTIME_JSON /d 'C:\Old\runtime.json' /f >/dev/null 2>&1
+wine reg add "$autostart" /v UlvexHub /d 'C:\Old\UlvexHub.exe' /f >/dev/null 2>&1
+echo "Before: another runtime is active; XR_RUNTIME_JSON and the UlvexHub autostart entry are set."
+show_value "$openxr" ActiveRuntime
+run --result "$hub\install.txt" --firewall-add --firewall-app "$hub\Hub.exe" \
+  --openxr-runtime "$hub\runtime.json" --clear-xr-env --remove-legacy-autostart
+echo "Results file (bytes in hex; EF BB BF is the UTF-8 byte-order mark):"
+od -An -tx1 "$prefix/drive_c/Program Files/Ulvex Hub/install.txt"
 echo "Registry afterwards:"
-show_value 'HKLM\SOFTWARE\Khronos\OpenXR\1' ActiveRuntime
-show_value 'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment' XR_RUNTIME_JSON
-show_value 'HKLM\Software\Microsoft\Windows\CurrentVersion\Run' UlvexHub
+show_value "$openxr" ActiveRuntime
+show_value "$environment" XR_RUNTIME_JSON
+show_value "$autostart" UlvexHub
 
-echo "Undo: a removal naming another manifest keeps ActiveRuntime;"
-echo "one naming the same manifest in other letter case removes it."
-run --openxr-runtime-remove 'C:\Other\runtime.json'
-show_value 'HKLM\SOFTWARE\Khronos\OpenXR\1' ActiveRuntime
-run --openxr-runtime-remove 'c:\rt\RUNTIME.JSON'
-show_value 'HKLM\SOFTWARE\Khronos\OpenXR\1' ActiveRuntime
+echo "Uninstall, giving back the runtime that was active before the install:"
+run --result "$hub\uninstall.txt" --firewall-remove --firewall-app-remove "$hub\Hub.exe" \
+  --openxr-runtime-remove "$hub\runtime.json" --openxr-runtime-restore 'C:\Other\runtime.json'
+show_value "$openxr" ActiveRuntime

@@ -10,27 +10,6 @@ namespace {
 using MachinePortRule = MachineTest;
 using MachinePortRuleSlow = MachineTest;
 
-std::wstring SystemDirectory() {
-  wchar_t path[MAX_PATH];
-  return std::wstring(path, GetSystemDirectoryW(path, MAX_PATH));
-}
-
-std::vector<std::wstring> NetshCommandLines() {
-  const std::wstring netsh = L"\"" + SystemDirectory() + L"\\netsh.exe\" advfirewall firewall ";
-  return {
-      netsh + L"delete rule name=\"Ulvex Eyetracking (UDP 9000)\"",
-      netsh + L"delete rule name=\"Ulvex Eyetracking (UDP 47900)\"",
-      netsh + L"add rule name=\"Ulvex Eyetracking (UDP 47900)\" dir=in action=allow "
-              L"protocol=UDP localport=47900 profile=any",
-  };
-}
-
-std::vector<std::wstring> CommandLines(const std::vector<RecordedStart>& starts) {
-  std::vector<std::wstring> lines;
-  for (const RecordedStart& start : starts) lines.push_back(start.commandLine);
-  return lines;
-}
-
 TEST_F(MachinePortRule, RunsNetshThreeTimesHiddenInOrder) {
   TempDirectory dir;
   RecorderSession recorder(dir, L"1,1,0");  // no old rules to delete

@@ -17,19 +17,8 @@ const std::vector<std::string> kEnvironmentBroadcast = {"wParam=0 lParam=Environ
 // An AvailableRuntimes entry: 0 offers the runtime to switchers, 1 hides it.
 const RegistryValue kOffered = {REG_DWORD, {0, 0, 0, 0}}, kHidden = {REG_DWORD, {1, 0, 0, 0}};
 
-RegistryValue StringValue(const std::wstring& text, DWORD type = REG_SZ) {
-  const BYTE* bytes = reinterpret_cast<const BYTE*>(text.c_str());
-  return {type, std::vector<BYTE>(bytes, bytes + (text.size() + 1) * sizeof(wchar_t))};
-}
-
 void ExpectMachineString(const wchar_t* key, const wchar_t* name, const std::wstring& expected) {
   EXPECT_EQ(ReadMachineValue(key, name), StringValue(expected)) << ToUtf8(name);
-}
-
-void SetActiveRuntime(const std::optional<RegistryValue>& value) {
-  DeleteMachineValueForTest(kOpenXrKey, L"ActiveRuntime");
-  if (value) RegSetKeyValueW(HKEY_LOCAL_MACHINE, kOpenXrKey, L"ActiveRuntime", value->type,
-                             value->data.data(), static_cast<DWORD>(value->data.size()));
 }
 
 TEST_F(MachineOpenXrRuntime, CreatesTheKeyAndStoresThePathExactlyAsGiven) {

@@ -234,13 +234,33 @@ std::vector<RecordedStart> RecorderSession::Starts() const {
   return starts;
 }
 
+std::vector<std::wstring> CommandLines(const std::vector<RecordedStart>& starts) {
+  std::vector<std::wstring> lines;
+  for (const RecordedStart& start : starts) lines.push_back(start.commandLine);
+  return lines;
+}
+
+std::wstring SystemDirectory() {
+  wchar_t path[MAX_PATH];
+  return std::wstring(path, GetSystemDirectoryW(path, MAX_PATH));
+}
+
+std::vector<std::wstring> NetshCommandLines() {
+  const std::wstring netsh = L"\"" + SystemDirectory() + L"\\netsh.exe\" advfirewall firewall ";
+  return {
+      netsh + L"delete rule name=\"Ulvex Eyetracking (UDP 9000)\"",
+      netsh + L"delete rule name=\"Ulvex Eyetracking (UDP 47900)\"",
+      netsh + L"add rule name=\"Ulvex Eyetracking (UDP 47900)\" dir=in action=allow "
+              L"protocol=UDP localport=47900 profile=any",
+  };
+}
+
 void ExpectHidden(const RecordedStart& start) {
   EXPECT_TRUE(start.flags & STARTF_USESHOWWINDOW);
   EXPECT_EQ(start.show, static_cast<unsigned>(SW_HIDE));
   EXPECT_EQ(start.consoleProcesses, 1u) << "not a console of its own";
   EXPECT_EQ(start.consoleWindow, 0u);
-  wchar_t system[MAX_PATH];
-  EXPECT_EQ(start.currentDirectory, std::wstring(system, GetSystemDirectoryW(system, MAX_PATH)));
+  EXPECT_EQ(start.currentDirectory, SystemDirectory());
 }
 
 std::wstring PowerShellScript(const RecordedStart& start) {
@@ -248,10 +268,8 @@ std::wstring PowerShellScript(const RecordedStart& start) {
   LPWSTR* argv = CommandLineToArgvW(start.commandLine.c_str(), &count);
   std::vector<std::wstring> arguments(argv, argv + count);
   LocalFree(argv);
-  wchar_t system[MAX_PATH];
   const std::vector<std::wstring> expected = {
-      std::wstring(system, GetSystemDirectoryW(system, MAX_PATH)) +
-          L"\\WindowsPowerShell\\v1.0\\powershell.exe",
+      SystemDirectory() + L"\\WindowsPowerShell\\v1.0\\powershell.exe",
       L"-NoProfile", L"-NonInteractive", L"-ExecutionPolicy", L"Bypass", L"-Command"};
   EXPECT_EQ(arguments.size(), expected.size() + 1) << ToUtf8(start.commandLine);
   if (arguments.size() != expected.size() + 1) return {};
@@ -297,6 +315,17 @@ std::wstring RegistryString(const RegistryValue& value) {
   std::wstring text(reinterpret_cast<const wchar_t*>(value.data.data()),
                     value.data.size() / sizeof(wchar_t));
   return text.substr(0, text.find(L'\0'));
+}
+
+RegistryValue StringValue(const std::wstring& text, DWORD type) {
+  const BYTE* bytes = reinterpret_cast<const BYTE*>(text.c_str());
+  return {type, std::vector<BYTE>(bytes, bytes + (text.size() + 1) * sizeof(wchar_t))};
+}
+
+void SetActiveRuntime(const std::optional<RegistryValue>& value) {
+  DeleteMachineValueForTest(kOpenXrKey, L"ActiveRuntime");
+  if (value) RegSetKeyValueW(HKEY_LOCAL_MACHINE, kOpenXrKey, L"ActiveRuntime", value->type,
+                             value->data.data(), static_cast<DWORD>(value->data.size()));
 }
 
 void SetRegistryString(HKEY root, const wchar_t* subKey, const wchar_t* name,

@@ -88,6 +88,13 @@ struct RecordedStart {
   std::wstring commandLine;
 };
 
+std::vector<std::wstring> CommandLines(const std::vector<RecordedStart>& starts);
+
+std::wstring SystemDirectory();
+
+// The three netsh runs of one firewall-add, in order.
+std::vector<std::wstring> NetshCommandLines();
+
 // Started as every child of the program must be: hidden, with a console of
 // its own that has no window, in the system directory.
 void ExpectHidden(const RecordedStart& start);
@@ -125,6 +132,7 @@ struct RegistryValue {
 };
 std::optional<RegistryValue> ReadRegistryValue(HKEY root, const wchar_t* subKey, const wchar_t* name);
 std::wstring RegistryString(const RegistryValue& value);  // data up to its terminating zero
+RegistryValue StringValue(const std::wstring& text, DWORD type = REG_SZ);
 void SetRegistryString(HKEY root, const wchar_t* subKey, const wchar_t* name,
                        const std::wstring& data);
 void DeleteRegistryValue(HKEY root, const wchar_t* subKey, const wchar_t* name);
@@ -165,6 +173,9 @@ inline constexpr wchar_t kEnvironmentKey[] =
 inline constexpr wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 inline constexpr wchar_t kOpenXrKey[] = L"SOFTWARE\\Khronos\\OpenXR\\1";
 inline constexpr wchar_t kAvailableRuntimesKey[] = L"SOFTWARE\\Khronos\\OpenXR\\1\\AvailableRuntimes";
+
+// Sets ActiveRuntime to the value, of any type, or deletes it.
+void SetActiveRuntime(const std::optional<RegistryValue>& value);
 
 // A stream opened like the program's standard streams (text mode, no
 // Unicode mode), so what is written to it shows the bytes a caller reads.
