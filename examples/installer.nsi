@@ -155,7 +155,17 @@ Section "Uninstall"
   DeleteRegKey /ifempty HKLM "SOFTWARE\Ulvex"
   DeleteRegKey HKLM "${ARP_KEY}"
   SetOutPath "$TEMP" ; the current folder could not be deleted
-  ; Run in place (_?=), the uninstaller cannot delete itself (Windows keeps a
-  ; running program's file): it and the folder go at the next restart.
+  ; Run in place (_?=), the uninstaller cannot delete itself, but Windows lets
+  ; a running program's file be renamed: moved into TEMP, it goes at the next
+  ; restart and the folder goes now, so a reinstall before that restart keeps
+  ; its new uninstaller. Where the move fails (TEMP on another volume; Wine),
+  ; the uninstaller and the folder wait for the restart.
+  GetTempFileName $6
+  Delete $6
+  ClearErrors
+  Rename "$INSTDIR\uninstall.exe" $6
+  ${IfNot} ${Errors}
+    Delete /REBOOTOK $6
+  ${EndIf}
   RMDir /r /REBOOTOK "$INSTDIR"
 SectionEnd
