@@ -1,4 +1,4 @@
-// The README's example caller, run against the real program: what it
+// The calling guide's example caller, run against the real program: what it
 // reports is what a desktop program following the guide would learn.
 #include <gtest/gtest.h>
 
