@@ -53,9 +53,9 @@ setup)
     cp -r "$tests/NetSecurity" "$system32/WindowsPowerShell/v1.0/Modules"
     # With write-xor-execute, .NET maps its generated code twice (a writable
     # and an executable view of one section) and remaps views as it compiles.
-    # Under Wine 8 PowerShell for Windows then dies in most starts (0xC0000602,
-    # an access violation in coreclr.dll), the more so with two at once;
-    # mapped once, it runs clean. A machine variable, as on Windows, so that
+    # Under Wine 8 PowerShell for Windows, started by the program, then dies
+    # in most starts (0xC0000602, an access violation in coreclr.dll); mapped
+    # once, it runs clean. A machine variable, as on Windows, so that
     # it reaches PowerShell through the program unchanged.
     wine reg add 'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment' \
       /v DOTNET_EnableWriteXorExecute /d 0 /f </dev/null >/dev/null 2>&1
